@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Vexal, builds it, and then either starts it
+# or runs the whole test suite.
+#
+#   scripts/vexal.sh run     install what is needed, build, start Vexal
+#   scripts/vexal.sh test    install what is needed, build, run every test
+#   scripts/vexal.sh bench   install what is needed, build, run the benchmark (root)
+#
+# Safe to run again: installed packages are kept, the build is incremental.
+set -euo pipefail
+
+mode=${1:-}
+case "$mode" in
+    run|test|bench) ;;
+    *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+esac
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${VEXAL_BUILD_DIR:-$root/build}
+
+say() { printf '\n== %s\n' "$*"; }
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        echo "This step needs root: $*" >&2
+        echo "Run the command as root, or install sudo." >&2
+        exit 1
+    fi
+}
+
+# Everything the build, the program, the tests and the benchmark need.
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libsqlite3-dev sqlite3
+    googletest libgtest-dev
+    iproute2 libcap2-bin procps
+    fping
+    xvfb xauth imagemagick fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    say "Installing Debian packages: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    as_root apt-get update
+    as_root apt-get install -y --no-install-recommends "${missing[@]}"
+else
+    say "Debian packages: all present"
+fi
+
+say "Configuring in $build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+say "Building (2 jobs)"
+cmake --build "$build" -j 2
+
+case "$mode" in
+    run)
+        say "Starting Vexal"
+        exec "$build/src/vexal"
+        ;;
+    test)
+        say "Running the test suite"
+        cd "$build"
+        # Window tests draw offscreen; no display is needed.
+        QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 300
+        ;;
+    bench)
+        say "Running the sweep benchmark"
+        exec "$build/bench/sweepbench"
+        ;;
+esac

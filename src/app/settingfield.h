@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QLineEdit>
+
+namespace vexal {
+
+// A ping-setting field: it selects its whole text whenever it gets the focus,
+// by Tab, by a click or by its label's access key, so that typing replaces
+// the old value.
+class SettingField final : public QLineEdit
+{
+    Q_OBJECT
+
+public:
+    explicit SettingField(QWidget *parent = nullptr);
+
+protected:
+    void focusInEvent(QFocusEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    bool m_selectOnRelease = false;
+};
+
+} // namespace vexal

@@ -1,0 +1,32 @@
+#include "sweep/octettable.h"
+
+namespace vexal {
+
+void OctetTable::clear()
+{
+    for (auto &column : m_rows)
+        column.fill(0);
+    m_selectedCount.fill(0);
+}
+
+void OctetTable::fill(const AddressSet &lists)
+{
+    clear();
+    for (int k = 0; k < Columns; ++k) {
+        const OctetList &list = lists[std::size_t(k)];
+        for (int p = 0; p < OctetList::EntryCount; ++p) {
+            if (list.isSelected(p))
+                m_rows[std::size_t(k)][std::size_t(m_selectedCount[std::size_t(k)]++)] = qint16(p);
+        }
+    }
+}
+
+double OctetTable::totalToPing() const
+{
+    double total = 1.0;
+    for (int count : m_selectedCount)
+        total *= count;
+    return total;
+}
+
+} // namespace vexal
