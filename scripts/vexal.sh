@@ -40,7 +40,7 @@ packages=(
     googletest libgtest-dev
     iproute2 libcap2-bin procps
     fping
-    xvfb xauth imagemagick fonts-dejavu-core
+    xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2
 )
 
 missing=()

@@ -101,9 +101,19 @@ void MainWindow::buildControls()
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
     setFixedSize(6135 / 15, 6945 / 15);
+    // The layout was drawn for an 8-point sans serif of Arial's width; wider
+    // faces would clip captions such as "Current Address:".
     QFont small = font();
+    small.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                       QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans")});
     small.setPixelSize(11);
     setFont(small);
+    // Frame captions sit on the frame's top line, as the twip positions of
+    // the controls inside them assume.
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 6px; padding: 0 2px; }"));
 
     fraIPAddresses = place(new QGroupBox(QStringLiteral("IP Addresses"), this), "fraIPAddresses",
                            twips(120, 120, 3495, 3135));
@@ -206,6 +216,11 @@ void MainWindow::buildControls()
           << cmdSaveIPFile << cmdOpenIPFile << cmdAbout << cmdExit << lstPositiveResponses;
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
+
+    // A style sheet cuts the font's inheritance below the frames it styles,
+    // so every control gets the window's font explicitly.
+    for (QWidget *child : findChildren<QWidget *>())
+        child->setFont(font());
 
     connect(cmdStart, &QPushButton::clicked, this, &MainWindow::cmdStart_Click);
     connect(cmdExit, &QPushButton::clicked, this, &MainWindow::cmdExit_Click);
