@@ -71,9 +71,7 @@ MainWindow::MainWindow(const MainWindowServices &services, const QString &comman
     , m_commandLine(commandLine)
 {
     m_controller = new SweepController(m_pinger, services.scheduler, this);
-    connect(m_controller, &SweepController::targetChanged, this, [this](quint32 address) {
-        lblActualCurrentAddress->setText(ipv4Text(address));
-    });
+    connect(m_controller, &SweepController::targetChanged, this, &MainWindow::showCurrentAddress);
     connect(m_controller, &SweepController::cycleChanged, this, &MainWindow::UpdateCycleLabel);
     connect(m_controller, &SweepController::finished, this, &MainWindow::onSweepFinished);
     connect(&m_pinger, &Pinger::replied, this, &MainWindow::pngVexalscan_PingReply);
@@ -201,6 +199,13 @@ void MainWindow::buildControls()
     lstPositiveResponses->setUniformItemSizes(true);
     lblUniqueResponses = label(fraUniqueResponses, "lblUniqueResponses", QString(),
                                twips(120, 2640, 1815, 255));
+
+    m_displayFrame.setSingleShot(true);
+    m_displayFrame.setInterval(40);
+    connect(&m_displayFrame, &QTimer::timeout, this, [this] {
+        if (m_displayPending)
+            refreshDisplay();
+    });
 
     tmrTime.setObjectName(QStringLiteral("tmrTime"));
     tmrTime.setInterval(1000);
@@ -441,6 +446,7 @@ void MainWindow::startPath()
     m_pinger.setPacketSize(int(wholeNumberDown(*numericValue(txtPacketSize->text()))));
     setRunIndicator(true);
     lstPositiveResponses->clear();
+    m_newResponses.clear();
     lblActualStartTime->setText(timeStampText(m_clock.currentDateTime()));
     lblActualElapsedTime->clear();
     GroupState(1);
@@ -478,6 +484,7 @@ void MainWindow::stopSequence()
 {
     // From here on a straggling reply is neither counted nor logged.
     m_runActive = false;
+    refreshDisplay();
     setRunIndicator(false);
     UpdateHits();
     GroupState(0);
@@ -545,9 +552,43 @@ void MainWindow::pngVexalscan_PingReply(quint32 address)
 {
     if (!m_runActive)
         return;
-    if (m_unique.add(address) && lstPositiveResponses->count() < UniqueListLimit)
-        lstPositiveResponses->addItem(ipv4Text(address));
+    if (m_unique.add(address) && m_unique.count() <= UniqueListLimit) {
+        m_newResponses.append(ipv4Text(address));
+        requestDisplay();
+    }
     m_responseCount += 1;
+}
+
+void MainWindow::showCurrentAddress(quint32 address)
+{
+    m_currentAddress = address;
+    m_currentAddressChanged = true;
+    requestDisplay();
+}
+
+void MainWindow::requestDisplay()
+{
+    // A paced sweep shows every change at once; an unpaced one at most once
+    // per frame, the first change of a burst at once.
+    if (m_controller->stepWait() > 0 || !m_displayFrame.isActive()) {
+        refreshDisplay();
+        return;
+    }
+    m_displayPending = true;
+}
+
+void MainWindow::refreshDisplay()
+{
+    m_displayPending = false;
+    if (m_currentAddressChanged) {
+        m_currentAddressChanged = false;
+        lblActualCurrentAddress->setText(ipv4Text(m_currentAddress));
+    }
+    if (!m_newResponses.isEmpty()) {
+        lstPositiveResponses->addItems(m_newResponses);
+        m_newResponses.clear();
+    }
+    m_displayFrame.start();
 }
 
 } // namespace vexal

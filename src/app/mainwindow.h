@@ -104,6 +104,9 @@ private:
     QString DisplayCurrentTime();
     void UpdateCycleLabel(int cycle);
     void pngVexalscan_PingReply(quint32 address);
+    void showCurrentAddress(quint32 address);
+    void requestDisplay();
+    void refreshDisplay();
     void onSweepFinished();
     void showComplaintIfAny(const std::optional<struct Complaint> &complaint);
 
@@ -123,6 +126,15 @@ private:
     double m_responseCount = 0;
     UniqueAddresses m_unique;
     ElapsedClock m_elapsed;
+
+    // What the window shows of a fast sweep is refreshed at most once per
+    // display frame: repainting after every one of 100,000 targets a second
+    // would cost more than the sweep itself.
+    QTimer m_displayFrame;
+    bool m_displayPending = false;
+    Ipv4 m_currentAddress = 0;
+    bool m_currentAddressChanged = false;
+    QStringList m_newResponses;
 
     // Controls.
     QGroupBox *fraIPAddresses = nullptr;
