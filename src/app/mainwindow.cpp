@@ -105,6 +105,7 @@ void MainWindow::buildControls()
     small.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
                        QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans")});
     small.setPixelSize(11);
+    small.setLetterSpacing(QFont::PercentageSpacing, 96);
     setFont(small);
     // Frame captions sit on the frame's top line, as the twip positions of
     // the controls inside them assume.
