@@ -1,0 +1,270 @@
+#include "netns.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace vexal::netns {
+
+namespace {
+
+bool g_private = false;
+
+std::string failure(const std::string &what, int error)
+{
+    return what + ": " + std::strerror(error);
+}
+
+std::string bringLoopbackUp()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return failure("cannot open a socket to configure lo", errno);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    int error = 0;
+    if (::ioctl(fd, SIOCGIFFLAGS, &request) != 0)
+        error = errno;
+    request.ifr_flags = short(request.ifr_flags | IFF_UP);
+    if (error == 0 && ::ioctl(fd, SIOCSIFFLAGS, &request) != 0)
+        error = errno;
+    ::close(fd);
+    return error == 0 ? std::string() : failure("cannot bring lo up", error);
+}
+
+std::string joined(const std::vector<std::string> &argv)
+{
+    std::string text;
+    for (const std::string &arg : argv)
+        text += (text.empty() ? "" : " ") + arg;
+    return text;
+}
+
+// Dies with the test process, so an aborted test leaves no namespace behind.
+void dieWithParent(pid_t parent)
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(1);
+}
+
+void killAndReap(pid_t pid)
+{
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+std::string enterPrivateNetwork()
+{
+    if (::geteuid() != 0)
+        return "needs root: building network namespaces and veth pairs takes CAP_SYS_ADMIN and "
+               "CAP_NET_ADMIN (CI runs these tests as root)";
+    if (::unshare(CLONE_NEWNET) != 0)
+        return failure("cannot create a network namespace (unshare(CLONE_NEWNET)); the kernel or "
+                       "the container does not allow it",
+                       errno);
+    // From here on nothing can reach the host's network, even on failure.
+    g_private = true;
+    return bringLoopbackUp();
+}
+
+bool inPrivateNetwork() { return g_private; }
+
+std::string setPingGroupRange(unsigned first, unsigned last)
+{
+    if (!g_private)
+        return "refusing to change net.ipv4.ping_group_range outside a private network namespace";
+    const int fd = ::open("/proc/sys/net/ipv4/ping_group_range", O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failure("cannot open /proc/sys/net/ipv4/ping_group_range", errno);
+    const std::string text = std::to_string(first) + " " + std::to_string(last) + "\n";
+    const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    const int error = errno;
+    ::close(fd);
+    return written ? std::string() : failure("cannot set net.ipv4.ping_group_range to " + text, error);
+}
+
+std::string runCommand(const std::vector<std::string> &argv)
+{
+    int output[2];
+    if (argv.empty() || ::pipe2(output, O_CLOEXEC) != 0)
+        return "cannot run \"" + joined(argv) + "\"";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawnError = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(output[1]);
+
+    std::string printed;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(output[0], buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            printed.append(buffer, std::size_t(n));
+        else if (errno != EINTR)
+            break;
+    }
+    ::close(output[0]);
+    if (spawnError != 0)
+        return failure("cannot start \"" + joined(argv) + "\"", spawnError);
+
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return {};
+    while (!printed.empty() && (printed.back() == '\n' || printed.back() == ' '))
+        printed.pop_back();
+    return "\"" + joined(argv) + "\" failed: " + printed;
+}
+
+PeerNamespace::PeerNamespace()
+{
+    int sync[2];
+    if (::pipe2(sync, O_CLOEXEC) != 0) {
+        m_error = failure("cannot create a pipe", errno);
+        return;
+    }
+    const pid_t parent = ::getpid();
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::close(sync[0]);
+        dieWithParent(parent);
+        int error = 0;
+        if (::unshare(CLONE_NEWNET) != 0 || !bringLoopbackUp().empty())
+            error = errno != 0 ? errno : EIO;
+        (void)!::write(sync[1], &error, sizeof error);
+        ::close(sync[1]);
+        for (;;)
+            ::pause();
+    }
+    ::close(sync[1]);
+    int error = 0;
+    if (m_pid < 0)
+        error = errno;
+    else if (::read(sync[0], &error, sizeof error) != ssize_t(sizeof error))
+        error = EIO;
+    ::close(sync[0]);
+    if (error != 0) {
+        m_error = failure("cannot create the peer network namespace", error);
+        if (m_pid > 0)
+            killAndReap(m_pid);
+        m_pid = -1;
+    }
+}
+
+PeerNamespace::~PeerNamespace()
+{
+    for (pid_t child : m_children)
+        killAndReap(child);
+    if (m_pid > 0)
+        killAndReap(m_pid);
+}
+
+std::string PeerNamespace::addVeth(const std::string &ourLink, const std::string &ourAddress,
+                                   const std::string &peerLink, const std::string &peerAddress)
+{
+    if (!g_private)
+        return "refusing to add links outside a private network namespace";
+    if (m_pid < 0)
+        return m_error;
+    const std::vector<std::vector<std::string>> ours = {
+        {"ip", "link", "add", ourLink, "type", "veth", "peer", "name", peerLink, "netns",
+         std::to_string(m_pid)},
+        {"ip", "addr", "add", ourAddress, "dev", ourLink},
+        {"ip", "link", "set", ourLink, "up"},
+    };
+    for (const auto &command : ours) {
+        if (std::string why = runCommand(command); !why.empty())
+            return why;
+    }
+    if (std::string why = run({"ip", "addr", "add", peerAddress, "dev", peerLink}); !why.empty())
+        return why;
+    return run({"ip", "link", "set", peerLink, "up"});
+}
+
+std::string PeerNamespace::run(const std::vector<std::string> &argv) const
+{
+    if (m_pid < 0)
+        return m_error;
+    std::vector<std::string> command = {"nsenter", "--target", std::to_string(m_pid), "--net", "--"};
+    command.insert(command.end(), argv.begin(), argv.end());
+    return runCommand(command);
+}
+
+pid_t PeerNamespace::spawn(const std::function<int(const std::function<void()> &ready)> &body)
+{
+    if (m_pid < 0)
+        return -1;
+    const std::string path = "/proc/" + std::to_string(m_pid) + "/ns/net";
+    const int network = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int sync[2];
+    if (network < 0 || ::pipe2(sync, O_CLOEXEC) != 0) {
+        if (network >= 0)
+            ::close(network);
+        return -1;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(sync[0]);
+        dieWithParent(parent);
+        if (::setns(network, CLONE_NEWNET) != 0)
+            ::_exit(127);
+        const int readyFd = sync[1];
+        ::_exit(body([readyFd] {
+            const char byte = 1;
+            (void)!::write(readyFd, &byte, 1);
+        }));
+    }
+    ::close(network);
+    ::close(sync[1]);
+    if (child > 0) {
+        m_children.push_back(child);
+        // A byte when the child is ready, end of file when it is gone.
+        pollfd readable{sync[0], POLLIN, 0};
+        ::poll(&readable, 1, 5000);
+    }
+    ::close(sync[0]);
+    return child;
+}
+
+int PeerNamespace::waitFor(pid_t child, int limitMs)
+{
+    std::erase(m_children, child);
+    int status = 0;
+    for (int waited = 0; waited < limitMs; waited += 5) {
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        if (done == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 && errno != EINTR)
+            return -1;
+        ::usleep(5000);
+    }
+    killAndReap(child);
+    return -1;
+}
+
+} // namespace vexal::netns

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Private network namespaces for tests and benchmarks that send real ICMP:
+// whatever they send cannot leave the namespaces they build themselves.
+//
+// Every call that can fail returns an empty string on success and otherwise
+// a sentence saying what failed and why, fit for GTEST_SKIP() or a failure.
+namespace vexal::netns {
+
+// Moves this thread (the main thread: call it before any other thread exists)
+// into a new, empty network namespace with `lo` up. Needs root.
+std::string enterPrivateNetwork();
+// True once enterPrivateNetwork() has succeeded in this process.
+bool inPrivateNetwork();
+
+// Sets net.ipv4.ping_group_range, the groups allowed ICMP datagram sockets,
+// for the private namespace ("1 0" allows none). Refused outside one, so a
+// test can never change the host's setting.
+std::string setPingGroupRange(unsigned first, unsigned last);
+
+// Runs argv (argv[0] looked up in PATH) and waits for it to exit 0.
+std::string runCommand(const std::vector<std::string> &argv);
+
+// A second network namespace, held open by a sleeping child process that is
+// killed when this object goes away.
+class PeerNamespace final
+{
+public:
+    PeerNamespace();
+    ~PeerNamespace();
+    PeerNamespace(const PeerNamespace &) = delete;
+    PeerNamespace &operator=(const PeerNamespace &) = delete;
+
+    // Empty when the namespace exists.
+    const std::string &error() const { return m_error; }
+    pid_t pid() const { return m_pid; }
+
+    // A veth pair from our namespace into the peer, both ends up, with an
+    // address in CIDR form ("198.51.100.1/24") on each end. Refused unless
+    // we are in a private network ourselves.
+    std::string addVeth(const std::string &ourLink, const std::string &ourAddress,
+                        const std::string &peerLink, const std::string &peerAddress);
+
+    // Runs a command inside the peer (nsenter --net).
+    std::string run(const std::vector<std::string> &argv) const;
+
+    // Runs body in a child process inside the peer's network; its return
+    // value is the exit status. Returns once the child has called ready()
+    // (or died, or 5 s have passed): -1 when it could not start.
+    pid_t spawn(const std::function<int(const std::function<void()> &ready)> &body);
+    // Waits at most limitMs for a spawned child, then kills it. Its exit
+    // status, or -1 when it had to be killed or did not exit normally.
+    int waitFor(pid_t child, int limitMs);
+
+private:
+    pid_t m_pid = -1;
+    std::string m_error;
+    std::vector<pid_t> m_children;
+};
+
+} // namespace vexal::netns

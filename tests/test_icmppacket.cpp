@@ -1,0 +1,258 @@
+#include "sweep/icmppacket.h"
+#include "sweep/sequencemap.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+using namespace vexal;
+
+namespace {
+
+using Bytes = std::vector<quint8>;
+
+// Recomputes the checksum of an ICMP message after an edit.
+void reseal(Bytes &icmp)
+{
+    icmp[2] = icmp[3] = 0;
+    const quint16 sum = internetChecksum(icmp);
+    icmp[2] = quint8(sum >> 8);
+    icmp[3] = quint8(sum);
+}
+
+// What an answering host does: the request comes back as type 0.
+Bytes asReply(std::span<const quint8> request)
+{
+    Bytes reply(request.begin(), request.end());
+    reply[0] = 0;
+    reseal(reply);
+    return reply;
+}
+
+// An IPv4 header (ihlWords × 4 bytes, options zero) in front of icmp, as a
+// raw socket delivers it.
+Bytes withIpHeader(const Bytes &icmp, quint32 source, int ihlWords = 5)
+{
+    Bytes packet(std::size_t(ihlWords) * 4, 0);
+    const std::size_t total = packet.size() + icmp.size();
+    packet[0] = quint8(0x40 | ihlWords);
+    packet[2] = quint8(total >> 8);
+    packet[3] = quint8(total);
+    packet[8] = 64;
+    packet[9] = 1;
+    for (int i = 0; i < 4; ++i)
+        packet[std::size_t(12 + i)] = quint8(source >> (24 - 8 * i));
+    packet.insert(packet.end(), icmp.begin(), icmp.end());
+    return packet;
+}
+
+Bytes sampleReply()
+{
+    const Bytes data = {'a', 'b', 'c', 'd', 0xff};
+    Bytes request(IcmpHeaderSize + data.size());
+    buildEchoRequest(request, 0x1234, 0xfffe, data);
+    return asReply(request);
+}
+
+} // namespace
+
+TEST(IcmpChecksum, KnownVectors)
+{
+    struct Row
+    {
+        Bytes bytes;
+        quint16 checksum;
+    };
+    const Row rows[] = {
+        {{}, 0xffff},
+        // RFC 1071, section 3: the words sum to 0xddf2.
+        {{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, 0x220d},
+        // Odd lengths: the last byte is the high byte of a word, unsigned.
+        {{0x00, 0x01, 0xf2}, 0x0dfe},
+        {{0x80}, 0x7fff},
+        // 0x1ffff folds to 0x10000, which needs a second fold.
+        {{0xff, 0xff, 0xff, 0xff, 0x00, 0x01}, 0xfffe},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(internetChecksum(row.bytes), row.checksum) << ::testing::PrintToString(row.bytes);
+}
+
+TEST(IcmpPacket, BuildsEchoRequest)
+{
+    const Bytes data = {'a', 'b', 'c', 'd'};
+    Bytes out(64, 0xee);
+    ASSERT_EQ(buildEchoRequest(out, 0x1234, 1, data), 12u);
+    // Checksum by hand: 0x0800 + 0x1234 + 0x0001 + 0x6162 + 0x6364 = 0xdefb.
+    const Bytes expected = {0x08, 0x00, 0x21, 0x04, 0x12, 0x34, 0x00, 0x01, 'a', 'b', 'c', 'd'};
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 12), expected);
+
+    Bytes tooSmall(11);
+    EXPECT_EQ(buildEchoRequest(tooSmall, 0x1234, 1, data), 0u);
+}
+
+TEST(IcmpPacket, ParsesReplyWithAndWithoutIpHeader)
+{
+    const Bytes icmp = sampleReply();
+    const auto bare = parseEchoReply(icmp, false);
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->identifier, 0x1234);
+    EXPECT_EQ(bare->sequence, 0xfffe);
+    EXPECT_EQ(bare->source, 0u);
+    EXPECT_EQ(Bytes(bare->data.begin(), bare->data.end()), (Bytes{'a', 'b', 'c', 'd', 0xff}));
+
+    // 24 bytes of header (one option word) must be skipped whole.
+    for (int ihl : {5, 6}) {
+        const Bytes packet = withIpHeader(icmp, 0xc6336402, ihl);
+        const auto framed = parseEchoReply(packet, true);
+        ASSERT_TRUE(framed) << "ihl " << ihl;
+        EXPECT_EQ(framed->source, 0xc6336402u);
+        EXPECT_EQ(framed->sequence, 0xfffe);
+        EXPECT_EQ(framed->data.size(), 5u);
+    }
+}
+
+TEST(IcmpPacket, RejectsMalformedDatagrams)
+{
+    struct Row
+    {
+        const char *name;
+        bool withIp;
+        std::function<void(Bytes &)> damage;
+    };
+    const Row rows[] = {
+        {"empty", false, [](Bytes &b) { b.clear(); }},
+        {"shorter than a header", false, [](Bytes &b) { b.resize(7); }},
+        {"echo request", false, [](Bytes &b) { b[0] = 8; reseal(b); }},
+        {"code 1", false, [](Bytes &b) { b[1] = 1; reseal(b); }},
+        {"bad checksum", false, [](Bytes &b) { b.back() ^= 0x01; }},
+        {"truncated data", false, [](Bytes &b) { b.pop_back(); }},
+        {"IPv6 version", true, [](Bytes &b) { b[0] = 0x65; }},
+        {"ihl below 5", true, [](Bytes &b) { b[0] = 0x44; }},
+        {"ihl past the end", true, [](Bytes &b) { b.resize(22); b[0] = 0x46; b[3] = 22; }},
+        {"total length past the end", true, [](Bytes &b) { b.pop_back(); }},
+        {"total length inside the header", true, [](Bytes &b) { b[3] = 12; }},
+        {"not ICMP", true, [](Bytes &b) { b[9] = 6; }},
+    };
+    for (const Row &row : rows) {
+        Bytes datagram = row.withIp ? withIpHeader(sampleReply(), 0x7f000001) : sampleReply();
+        ASSERT_TRUE(parseEchoReply(datagram, row.withIp)) << "undamaged, for " << row.name;
+        row.damage(datagram);
+        EXPECT_FALSE(parseEchoReply(datagram, row.withIp)) << row.name;
+    }
+}
+
+TEST(IcmpPacket, BuilderKeepsChecksumRightForEverySizeAndTag)
+{
+    const quint16 identifier = 0xbeef;
+    EchoRequestBuilder builder;
+    for (int size : {1, 7, 8, 9, 56, 511, 512}) {
+        builder.reset(identifier, size);
+        for (quint16 sequence : {quint16(0), quint16(0x8000), quint16(0xffff)}) {
+            for (quint64 tag : {0x0123456789abcdefull, ~0ull, 0x8000000000000001ull}) {
+                const auto request = builder.build(sequence, tag);
+                SCOPED_TRACE(::testing::Message() << "size " << size << " seq " << sequence << " tag " << tag);
+                ASSERT_EQ(request.size(), std::size_t(IcmpHeaderSize + size));
+                EXPECT_EQ(request[0], 8);
+                EXPECT_EQ(internetChecksum(request), 0);
+                const Bytes answer = asReply(request);
+                const auto reply = parseEchoReply(answer, false);
+                ASSERT_TRUE(reply);
+                EXPECT_EQ(reply->identifier, identifier);
+                EXPECT_EQ(reply->sequence, sequence);
+                EXPECT_EQ(echoTag(reply->data), size >= EchoTagSize ? tag : 0u);
+            }
+        }
+    }
+}
+
+TEST(SequenceMap, ReplyMustMatchEveryField)
+{
+    struct Row
+    {
+        const char *name;
+        quint16 sequence;
+        Ipv4 source;
+        quint64 tag;
+        qint64 now;
+    };
+    const Ipv4 target = 0x7f000002;
+    const Row rows[] = {
+        {"other sequence", 1, target, 42, 50},
+        {"other source", 0, 0x7f000003, 42, 50},
+        {"other tag", 0, target, 43, 50},
+        {"at the deadline", 0, target, 42, 100},
+        {"after the deadline", 0, target, 42, 101},
+    };
+    SequenceMap map;
+    map.add(target, 100, 42);
+    for (const Row &row : rows)
+        EXPECT_FALSE(map.take(row.sequence, row.source, row.tag, row.now)) << row.name;
+    EXPECT_EQ(map.pending(), 1);
+    EXPECT_TRUE(map.take(0, target, 42, 99));
+    EXPECT_FALSE(map.take(0, target, 42, 99)) << "a duplicate";
+    EXPECT_EQ(map.pending(), 0);
+
+    map.add(target, 200, 7);
+    map.clear();
+    EXPECT_FALSE(map.take(1, target, 7, 150)) << "after clear()";
+    EXPECT_EQ(map.nextDeadline(), std::nullopt);
+}
+
+TEST(SequenceMap, ExpiresOnlyUnansweredInSendOrder)
+{
+    SequenceMap map;
+    for (int i = 0; i < 4; ++i)
+        map.add(Ipv4(i), 10 * (i + 1), 0);
+    EXPECT_TRUE(map.take(0, 0, 0, 5));
+    EXPECT_TRUE(map.take(2, 2, 0, 5));
+    EXPECT_EQ(map.nextDeadline(), 20);
+    EXPECT_EQ(map.expire(19), 0);
+    EXPECT_EQ(map.expire(25), 1);
+    // Sequence 2 was answered, so the next deadline is the last request's.
+    EXPECT_EQ(map.nextDeadline(), 40);
+    EXPECT_EQ(map.expire(40), 1);
+    EXPECT_EQ(map.pending(), 0);
+    EXPECT_EQ(map.nextDeadline(), std::nullopt);
+}
+
+TEST(SequenceMap, NumbersWrapFrom65535ToZero)
+{
+    SequenceMap map;
+    for (int i = 0; i < 65534; ++i)
+        map.add(0, i, 0);
+    EXPECT_EQ(map.expire(65534), 65534);
+    ASSERT_EQ(map.nextSequence(), 65534);
+
+    const Ipv4 a = 1, b = 2, c = 3;
+    map.add(a, 100000, 0);
+    map.add(b, 100001, 0);
+    EXPECT_EQ(map.nextSequence(), 0);
+    map.add(c, 100002, 0);
+    EXPECT_EQ(map.nextSequence(), 1);
+
+    EXPECT_TRUE(map.take(65535, b, 0, 0));
+    EXPECT_TRUE(map.take(0, c, 0, 0));
+    EXPECT_EQ(map.nextDeadline(), 100000);
+    EXPECT_EQ(map.expire(100000), 1);
+    EXPECT_EQ(map.pending(), 0);
+}
+
+TEST(SequenceMap, FullMapGivesUpTheOldestRequest)
+{
+    SequenceMap map;
+    for (int i = 0; i < SequenceMap::Capacity; ++i)
+        EXPECT_FALSE(map.add(Ipv4(i), 1000 + i, quint64(i)));
+    ASSERT_EQ(map.pending(), SequenceMap::Capacity);
+    ASSERT_EQ(map.nextSequence(), 0);
+
+    const Ipv4 newcomer = 0xc6336402;
+    EXPECT_TRUE(map.add(newcomer, 900000, 77));
+    EXPECT_EQ(map.pending(), SequenceMap::Capacity);
+    // The late reply to the dropped request no longer matches anything.
+    EXPECT_FALSE(map.take(0, 0, 0, 0));
+    EXPECT_EQ(map.nextDeadline(), 1001);
+    EXPECT_TRUE(map.take(0, newcomer, 77, 0));
+    EXPECT_TRUE(map.take(65535, 65535, 65535, 0));
+    EXPECT_EQ(map.pending(), SequenceMap::Capacity - 2);
+}
