@@ -145,12 +145,7 @@ int runWindow(int argc, char **argv)
     MainWindow window({dialogs, *pinger, scheduler, clock, logSettings}, QString());
     window.show();
 
-    const AddressSet set = slash16();
-    for (int k = 0; k < 4; ++k) {
-        auto *list = window.findChild<QListWidget *>(QStringLiteral("lstIP%1").arg(k));
-        for (int p = 0; p < OctetList::EntryCount; ++p)
-            list->item(p)->setSelected(set[std::size_t(k)].isSelected(p));
-    }
+    window.setSelections(slash16());
     auto *start = window.findChild<QPushButton *>(QStringLiteral("cmdStart"));
     StallMeter stalls;
     QElapsedTimer wall;

@@ -26,11 +26,12 @@ namespace {
 
 std::string g_noNetwork = "the private network was not entered";
 
-void select(MainWindow &window, int list, std::initializer_list<int> positions)
+OctetList only(std::initializer_list<int> positions)
 {
-    auto *box = window.findChild<QListWidget *>(QStringLiteral("lstIP%1").arg(list));
+    OctetList list;
     for (int p : positions)
-        box->item(p)->setSelected(true);
+        list.setSelected(p, true);
+    return list;
 }
 
 QString label(MainWindow &window, const char *name)
@@ -53,10 +54,7 @@ TEST(RealSweep, LoopbackThroughTheMainWindow)
     MainWindow window({dialogs, *pinger, scheduler, clock, logSettings}, QString());
     window.show();
 
-    select(window, 0, {127});
-    select(window, 1, {0});
-    select(window, 2, {0});
-    select(window, 3, {1, 2, 3, 4});
+    window.setSelections({only({127}), only({0}), only({0}), only({1, 2, 3, 4})});
     window.findChild<QPushButton *>(QStringLiteral("cmdStart"))->click();
     ASSERT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.constFirst().text.toStdString();
     EXPECT_EQ(window.startTag(), QStringLiteral("Stop"));

@@ -383,6 +383,12 @@ AddressSet MainWindow::selections() const
     return set;
 }
 
+void MainWindow::setSelections(const AddressSet &lists)
+{
+    for (std::size_t k = 0; k < lists.size(); ++k)
+        lstIP[k]->setSelection(lists[k]);
+}
+
 QString MainWindow::startTag() const
 {
     return cmdStart->property("Tag").toString();

@@ -56,6 +56,8 @@ public:
     bool commandLinePending() const { return m_commandLinePending; }
     const QString &commandLine() const { return m_commandLine; }
     AddressSet selections() const;
+    // Replaces the selections of the four lists.
+    void setSelections(const AddressSet &lists);
     double responseCount() const { return m_responseCount; }
     const UniqueAddresses &uniqueAddresses() const { return m_unique; }
     SweepController &controller() { return *m_controller; }

@@ -18,7 +18,7 @@ void SweepController::begin(const AddressSet &selections, int delaySeconds, bool
     m_scheduler.cancel();
     m_attempts = 0;
     m_table.fill(selections);
-    m_a = m_b = m_c = m_d = 0;
+    m_index.fill(0);
     m_cycle = 1;
     m_continuous = continuous;
     // Each target takes delay x 1.01 s: the wait was once 101 slices of
@@ -67,7 +67,7 @@ void SweepController::sendCurrent()
         m_resumeOnRelease = true;
         return;
     }
-    const Ipv4 target = m_table.address(m_a, m_b, m_c, m_d);
+    const Ipv4 target = m_table.address(m_index[0], m_index[1], m_index[2], m_index[3]);
     emit targetChanged(target);
     // A handler of targetChanged may have stopped the sweep.
     if (m_phase != Phase::Sweeping)
@@ -81,27 +81,17 @@ void SweepController::afterWait()
 {
     if (m_phase != Phase::Sweeping)
         return;
-    // The last octet varies fastest.
-    if (++m_d < m_table.selectedCount(3)) {
+    // Advance like an odometer: the last octet varies fastest.
+    int column = OctetTable::Columns - 1;
+    for (; column >= 0; --column) {
+        if (++m_index[std::size_t(column)] < m_table.selectedCount(column))
+            break;
+        m_index[std::size_t(column)] = 0;
+    }
+    if (column >= 0) {
         sendCurrent();
         return;
     }
-    m_d = 0;
-    if (++m_c < m_table.selectedCount(2)) {
-        sendCurrent();
-        return;
-    }
-    m_c = 0;
-    if (++m_b < m_table.selectedCount(1)) {
-        sendCurrent();
-        return;
-    }
-    m_b = 0;
-    if (++m_a < m_table.selectedCount(0)) {
-        sendCurrent();
-        return;
-    }
-    m_a = 0;
 
     if (m_continuous) {
         ++m_cycle;

@@ -77,7 +77,8 @@ private:
     StepScheduler &m_scheduler;
     OctetTable m_table;
     Phase m_phase = Phase::Idle;
-    int m_a = 0, m_b = 0, m_c = 0, m_d = 0;
+    // The row of each column that the current target uses.
+    std::array<int, OctetTable::Columns> m_index{};
     int m_cycle = 0;
     int m_waitMs = 0;
     bool m_continuous = false;
