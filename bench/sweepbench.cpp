@@ -15,6 +15,7 @@
 #include "sweep/pinger.h"
 #include "sweep/runstatistics.h"
 #include "sweep/stepscheduler.h"
+#include "run/sweeprun.h"
 #include "sweep/sweepcontroller.h"
 
 #include <QApplication>
@@ -149,7 +150,7 @@ int runWindow(int argc, char **argv)
     auto *start = window.findChild<QPushButton *>(QStringLiteral("cmdStart"));
     StallMeter stalls;
     QElapsedTimer wall;
-    QObject::connect(&window.controller(), &SweepController::finished, &app, [&] {
+    QObject::connect(&window.run().controller(), &SweepController::finished, &app, [&] {
         // The stop sequence runs right after this signal; read the labels
         // on the next turn of the loop.
         QTimer::singleShot(0, &app, [&] {
@@ -160,7 +161,7 @@ int runWindow(int argc, char **argv)
             std::printf("WINDOW responses=\"%s\" attempts=\"%s\" listed=%lld unique=\"%s\"\n",
                         qPrintable(responses), qPrintable(attempts), static_cast<long long>(listed),
                         qPrintable(window.findChild<QLabel *>(QStringLiteral("lblUniqueResponses"))->text()));
-            report("window", ms, window.responseCount(), window.controller().attemptCount(),
+            report("window", ms, window.run().responseCount(), window.run().controller().attemptCount(),
                    stalls.longestGapMs(), pinger->mechanism());
             app.exit(window.startTag() == QStringLiteral("Start") ? 0 : 5);
         });

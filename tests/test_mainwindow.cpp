@@ -1,5 +1,6 @@
 #include "windowrig.h"
 
+#include "run/sweeprun.h"
 #include "sweep/sweepcontroller.h"
 
 #include <QApplication>
@@ -335,7 +336,7 @@ TEST(MainWindow, SingleCycleRunCountsRepliesAndListsThemInOrder)
     // Replies come in; the run ends when the last request has timed out.
     rig.pinger.deliverReplies();
     rig.clock.advance(65);
-    rig.window->tmrTime_Timer();
+    rig.window->run().onClockTick();
     EXPECT_EQ(rig.text("lblActualAttempts"), QStringLiteral("4 of 4"));
     EXPECT_EQ(rig.text("lblActualResponse"), QStringLiteral("3"));
     EXPECT_EQ(rig.text("lblActualElapsedTime"), QStringLiteral("0000:00:01:05"));
@@ -353,8 +354,8 @@ TEST(MainWindow, SingleCycleRunCountsRepliesAndListsThemInOrder)
 
     // A reply after the stop sequence is neither counted nor listed.
     emit rig.pinger.replied(makeIpv4(10, 1, 2, 3));
-    EXPECT_EQ(rig.window->responseCount(), 3);
-    EXPECT_EQ(rig.window->uniqueAddresses().count(), 3);
+    EXPECT_EQ(rig.window->run().responseCount(), 3);
+    EXPECT_EQ(rig.window->run().uniqueAddresses().count(), 3);
 
     // A second run starts its list and unique set afresh.
     rig.button("cmdStart")->click();
@@ -388,7 +389,7 @@ TEST(MainWindow, ContinuousCyclingAndTheMinimisedCaption)
 
     rig.window->showMinimized();
     rig.clock.advance(65.2);
-    rig.window->tmrTime_Timer();
+    rig.window->run().onClockTick();
     EXPECT_EQ(rig.window->windowTitle(), QStringLiteral("0000:00:01:05 Vexal"));
     EXPECT_EQ(rig.text("lblActualAttempts"), QStringLiteral("3"));
     EXPECT_EQ(rig.text("lblActualResponse"), QStringLiteral("3"));

@@ -5,11 +5,7 @@
 #include "app/octetlistbox.h"
 #include "app/settingfield.h"
 #include "app/settingscheck.h"
-#include "common/clock.h"
-#include "common/logsettings.h"
-#include "common/numerictext.h"
-#include "common/procedures.h"
-#include "sweep/pinger.h"
+#include "run/sweeprun.h"
 #include "sweep/sweepcontroller.h"
 
 #include <QCheckBox>
@@ -30,7 +26,6 @@ namespace {
 const QString AppTitle = QStringLiteral("Vexal");
 const QString TagStart = QStringLiteral("Start");
 const QString TagStop = QStringLiteral("Stop");
-constexpr int UniqueListLimit = 32000;
 
 // Layouts are drawn in twips; 15 twips make one pixel at 96 dpi.
 QRect twips(int left, int top, int width, int height)
@@ -65,27 +60,21 @@ MainWindow::MainWindow(const MainWindowServices &services, const QString &comman
                        QWidget *parent)
     : QWidget(parent)
     , m_dialogs(services.dialogs)
-    , m_pinger(services.pinger)
-    , m_clock(services.clock)
-    , m_logSettings(services.logSettings)
     , m_commandLine(commandLine)
 {
-    m_controller = new SweepController(m_pinger, services.scheduler, this);
-    connect(m_controller, &SweepController::targetChanged, this, &MainWindow::showCurrentAddress);
-    connect(m_controller, &SweepController::cycleChanged, this, &MainWindow::UpdateCycleLabel);
-    connect(m_controller, &SweepController::finished, this, &MainWindow::onSweepFinished);
-    connect(&m_pinger, &Pinger::replied, this, &MainWindow::pngVexalscan_PingReply);
-
-    m_commandLinePending = !m_commandLine.isEmpty();
+    m_run = new SweepRun({services.pinger, services.scheduler, services.clock, services.logSettings},
+                         *this, this);
+    m_run->setCommandLinePending(!m_commandLine.isEmpty());
+    connect(m_run, &SweepRun::endProcessRequested, this, &MainWindow::endProcessRequested);
     buildControls();
-    Form_Load();
+    load();
 }
 
 MainWindow::~MainWindow()
 {
-    // The pinger outlives the window; leave nothing in flight that would
-    // report to a window that is gone.
-    m_controller->stop();
+    // The run reports to this window; it must go while the window is whole.
+    delete m_run;
+    m_run = nullptr;
 }
 
 void MainWindow::buildControls()
@@ -201,17 +190,6 @@ void MainWindow::buildControls()
     lblUniqueResponses = label(fraUniqueResponses, "lblUniqueResponses", QString(),
                                twips(120, 2640, 1815, 255));
 
-    m_displayFrame.setSingleShot(true);
-    m_displayFrame.setInterval(40);
-    connect(&m_displayFrame, &QTimer::timeout, this, [this] {
-        if (m_displayPending)
-            refreshDisplay();
-    });
-
-    tmrTime.setObjectName(QStringLiteral("tmrTime"));
-    tmrTime.setInterval(1000);
-    connect(&tmrTime, &QTimer::timeout, this, &MainWindow::tmrTime_Timer);
-
     // Tab order: the entry fields, the lists, the settings, then the buttons.
     QList<QWidget *> order;
     for (auto *field : txtIP)
@@ -228,12 +206,12 @@ void MainWindow::buildControls()
     for (QWidget *child : findChildren<QWidget *>())
         child->setFont(font());
 
-    connect(cmdStart, &QPushButton::clicked, this, &MainWindow::cmdStart_Click);
-    connect(cmdExit, &QPushButton::clicked, this, &MainWindow::cmdExit_Click);
-    connect(chkContinueCycle, &QCheckBox::stateChanged, this, &MainWindow::chkContinueCycle_Click);
+    connect(cmdStart, &QPushButton::clicked, this, &MainWindow::onStartClicked);
+    connect(cmdExit, &QPushButton::clicked, this, &MainWindow::onExitClicked);
+    connect(chkContinueCycle, &QCheckBox::stateChanged, this, &MainWindow::onContinueCycleClicked);
 }
 
-void MainWindow::Form_Load()
+void MainWindow::load()
 {
     // Centred on the screen, measured with the frame as the user sees it.
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -242,13 +220,13 @@ void MainWindow::Form_Load()
         move(area.x() + (area.width() - outer.width()) / 2,
              area.y() + (area.height() - outer.height()) / 2);
     }
-    FillIPListBoxes();
+    fillIPListBoxes();
     txtPacketSize->setText(QStringLiteral("64"));
     txtTimeOut->setText(QStringLiteral("300"));
     txtDelay->setText(QStringLiteral("0"));
 }
 
-void MainWindow::FillIPListBoxes()
+void MainWindow::fillIPListBoxes()
 {
     for (auto *list : lstIP)
         list->fill();
@@ -265,13 +243,13 @@ void MainWindow::showEvent(QShowEvent *event)
     if (!m_activatedOnce) {
         m_activatedOnce = true;
         // Let the window appear before a command-line sweep starts in it.
-        QTimer::singleShot(0, this, &MainWindow::Form_Activate);
+        QTimer::singleShot(0, this, &MainWindow::onActivated);
     }
 }
 
-void MainWindow::Form_Activate()
+void MainWindow::onActivated()
 {
-    if (m_commandLinePending && m_commandLineHandler)
+    if (m_run->commandLinePending() && m_commandLineHandler)
         m_commandLineHandler(m_commandLine);
 }
 
@@ -320,15 +298,15 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if (watched != txtIP[std::size_t(k)])
             continue;
         if (event->type() == QEvent::KeyPress)
-            return txtIP_KeyPress(k, static_cast<QKeyEvent *>(event));
+            return onOctetFieldKeyPress(k, static_cast<QKeyEvent *>(event));
         if (event->type() == QEvent::FocusOut)
-            txtIP_LostFocus(k);
+            onOctetFieldLeft(k);
         break;
     }
     return QWidget::eventFilter(watched, event);
 }
 
-bool MainWindow::txtIP_KeyPress(int index, QKeyEvent *event)
+bool MainWindow::onOctetFieldKeyPress(int index, QKeyEvent *event)
 {
     // Only typed characters are examined. Tab moves the focus, Enter and
     // Escape belong to the default and cancel buttons, and keys without a
@@ -367,7 +345,7 @@ bool MainWindow::txtIP_KeyPress(int index, QKeyEvent *event)
     return false;
 }
 
-void MainWindow::txtIP_LostFocus(int index)
+void MainWindow::onOctetFieldLeft(int index)
 {
     OctetListBox *list = lstIP[std::size_t(index)];
     if (const auto position = entryFocusLossPosition(txtIP[std::size_t(index)]->text(),
@@ -394,118 +372,59 @@ QString MainWindow::startTag() const
     return cmdStart->property("Tag").toString();
 }
 
+bool MainWindow::commandLinePending() const
+{
+    return m_run->commandLinePending();
+}
+
 Dialogs::Answer MainWindow::showMessage(const QString &title, const QString &text,
                                         Dialogs::Buttons buttons)
 {
-    SweepController::Hold hold(*m_controller);
+    SweepController::Hold hold(m_run->controller());
     return m_dialogs.message(this, title, text, Dialogs::Icon::Exclamation, buttons);
 }
 
-void MainWindow::showComplaintIfAny(const std::optional<Complaint> &complaint)
+RunView::Answer MainWindow::showMessage(const QString &title, const QString &text, bool retryCancel)
 {
-    if (complaint)
-        showMessage(complaint->title, complaint->text);
+    switch (m_dialogs.message(this, title, text, Dialogs::Icon::Exclamation,
+                              retryCancel ? Dialogs::Buttons::RetryCancel : Dialogs::Buttons::Ok)) {
+    case Dialogs::Answer::Retry:
+        return Answer::Retry;
+    case Dialogs::Answer::Cancel:
+        return Answer::Cancel;
+    case Dialogs::Answer::Ok:
+        break;
+    }
+    return Answer::Ok;
 }
 
-bool MainWindow::ValidPacketTimeoutDelay()
+void MainWindow::onStartClicked()
 {
-    const auto fault = pingSettingsFault(
-        {txtPacketSize->text(), txtTimeOut->text(), txtDelay->text()});
-    showComplaintIfAny(fault);
-    return !fault;
+    m_run->onStartClicked();
 }
 
-bool MainWindow::ValidListSelections()
-{
-    const auto fault = listSelectionFault(selections());
-    showComplaintIfAny(fault);
-    return !fault;
-}
-
-void MainWindow::cmdStart_Click()
-{
-    if (startTag() == TagStart)
-        startPath();
-    else
-        stopPath();
-}
-
-void MainWindow::cmdExit_Click()
+void MainWindow::onExitClicked()
 {
     close();
 }
 
-void MainWindow::startPath()
+PingSettingsText MainWindow::pingSettingsText() const
 {
-    // Without an ICMP socket there is nothing to sweep with; say why and how
-    // to fix it before anything changes.
-    if (!m_pinger.open()) {
-        showMessage(AppTitle, m_pinger.errorText());
-        return;
-    }
-    if (!ValidPacketTimeoutDelay())
-        return;
-    if (!ValidListSelections())
-        return;
-
-    m_responseCount = 0;
-    m_pinger.setTimeout(int(wholeNumberDown(*numericValue(txtTimeOut->text()))));
-    m_pinger.setPacketSize(int(wholeNumberDown(*numericValue(txtPacketSize->text()))));
-    setRunIndicator(true);
-    lstPositiveResponses->clear();
-    m_newResponses.clear();
-    lblActualStartTime->setText(timeStampText(m_clock.currentDateTime()));
-    lblActualElapsedTime->clear();
-    GroupState(1);
-    m_pinger.cancel();
-    m_unique.clear();
-    m_elapsed.start(m_clock);
-    tmrTime.start();
-    m_runActive = true;
-
-    const int delay = int(roundHalfEven(*numericValue(txtDelay->text())));
-    m_controller->begin(selections(), delay, chkContinueCycle->isChecked());
+    return {txtPacketSize->text(), txtTimeOut->text(), txtDelay->text()};
 }
 
-void MainWindow::stopPath()
+bool MainWindow::continuousCycle() const
 {
-    m_controller->stop();
-    m_commandLinePending = false;
-    stopSequence();
+    return chkContinueCycle->isChecked();
 }
 
-void MainWindow::onSweepFinished()
-{
-    // A single cycle started with a command line ends the process once its
-    // replies are in; an interactive one returns to idle.
-    if (!m_commandLine.isEmpty()) {
-        m_runActive = false;
-        tmrTime.stop();
-        emit endProcessRequested(0);
-        return;
-    }
-    stopSequence();
-}
-
-void MainWindow::stopSequence()
-{
-    // From here on a straggling reply is neither counted nor logged.
-    m_runActive = false;
-    refreshDisplay();
-    setRunIndicator(false);
-    UpdateHits();
-    GroupState(0);
-    tmrTime.stop();
-    lblActualElapsedTime->setText(DisplayCurrentTime());
-}
-
-void MainWindow::setRunIndicator(bool running)
+void MainWindow::showRunning(bool running)
 {
     cmdStart->setProperty("Tag", running ? TagStop : TagStart);
     cmdStart->setText(running ? QStringLiteral("&Stop") : QStringLiteral("&Start"));
 }
 
-void MainWindow::GroupState(int state)
+void MainWindow::groupState(int state)
 {
     if (state != 0 && state != 1)
         return;
@@ -516,7 +435,7 @@ void MainWindow::GroupState(int state)
         w->setEnabled(enabled);
 }
 
-void MainWindow::chkContinueCycle_Click()
+void MainWindow::onContinueCycleClicked()
 {
     if (!chkContinueCycle->isChecked()) {
         lblCurrentCycle->setEnabled(false);
@@ -526,76 +445,53 @@ void MainWindow::chkContinueCycle_Click()
     }
 }
 
-void MainWindow::UpdateCycleLabel(int cycle)
+void MainWindow::clearPositiveResponses()
+{
+    lstPositiveResponses->clear();
+}
+
+void MainWindow::appendPositiveResponses(const QStringList &addresses)
+{
+    lstPositiveResponses->addItems(addresses);
+}
+
+void MainWindow::showCurrentAddress(const QString &address)
+{
+    lblActualCurrentAddress->setText(address);
+}
+
+void MainWindow::updateCycleLabel(qint64 cycle)
 {
     lblActualCurrentCycle->setText(QString::number(cycle));
 }
 
-void MainWindow::tmrTime_Timer()
+void MainWindow::showStartTime(const QString &text)
 {
-    const QString elapsed = DisplayCurrentTime();
-    lblActualElapsedTime->setText(elapsed);
-    UpdateHits();
-    if (isMinimized())
-        setWindowTitle(elapsed + QStringLiteral(" ") + AppTitle);
+    lblActualStartTime->setText(text);
 }
 
-void MainWindow::UpdateHits()
+void MainWindow::showElapsedTime(const QString &text, bool fromClockTick)
 {
-    lblActualAttempts->setText(attemptsText(m_controller->attemptCount(),
-                                            m_controller->totalToPing(),
-                                            chkContinueCycle->isChecked()));
-    lblActualResponse->setText(numberText(m_responseCount));
-    lblActualPercentage->setText(percentageText(m_responseCount, m_controller->attemptCount()));
-    lblUniqueResponses->setText(uniqueText(m_unique.count()));
+    lblActualElapsedTime->setText(text);
+    if (fromClockTick && isMinimized())
+        setWindowTitle(text + QStringLiteral(" ") + AppTitle);
 }
 
-QString MainWindow::DisplayCurrentTime()
+void MainWindow::showHits(const QString &attempts, const QString &responses,
+                          const QString &percentage, const QString &unique)
 {
-    return m_elapsed.advance(m_clock);
+    lblActualAttempts->setText(attempts);
+    lblActualResponse->setText(responses);
+    lblActualPercentage->setText(percentage);
+    lblUniqueResponses->setText(unique);
 }
 
-void MainWindow::pngVexalscan_PingReply(quint32 address)
+RunView::SummaryCaptions MainWindow::summaryCaptions()
 {
-    if (!m_runActive)
-        return;
-    if (m_unique.add(address) && m_unique.count() <= UniqueListLimit) {
-        m_newResponses.append(ipv4Text(address));
-        requestDisplay();
-    }
-    m_responseCount += 1;
-}
-
-void MainWindow::showCurrentAddress(quint32 address)
-{
-    m_currentAddress = address;
-    m_currentAddressChanged = true;
-    requestDisplay();
-}
-
-void MainWindow::requestDisplay()
-{
-    // A paced sweep shows every change at once; an unpaced one at most once
-    // per frame, the first change of a burst at once.
-    if (m_controller->stepWait() > 0 || !m_displayFrame.isActive()) {
-        refreshDisplay();
-        return;
-    }
-    m_displayPending = true;
-}
-
-void MainWindow::refreshDisplay()
-{
-    m_displayPending = false;
-    if (m_currentAddressChanged) {
-        m_currentAddressChanged = false;
-        lblActualCurrentAddress->setText(ipv4Text(m_currentAddress));
-    }
-    if (!m_newResponses.isEmpty()) {
-        lstPositiveResponses->addItems(m_newResponses);
-        m_newResponses.clear();
-    }
-    m_displayFrame.start();
+    // The statistics are brought up to date on screen before they are copied.
+    fraStatistics->repaint();
+    return {lblActualAttempts->text(), lblActualResponse->text(), lblActualPercentage->text(),
+            lblActualStartTime->text(), lblActualElapsedTime->text()};
 }
 
 } // namespace vexal

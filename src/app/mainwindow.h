@@ -2,8 +2,7 @@
 
 #include "addresses/octetlist.h"
 #include "app/dialogs.h"
-#include "common/ipv4.h"
-#include "sweep/runstatistics.h"
+#include "run/runview.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -25,7 +24,7 @@ class OctetListBox;
 class Pinger;
 class SettingField;
 class StepScheduler;
-class SweepController;
+class SweepRun;
 struct LogSettings;
 
 // What the main window works with, handed in rather than reached for, so
@@ -40,9 +39,11 @@ struct MainWindowServices
 };
 
 // The program's one main window (objectName "frmPing"): the address set, the
-// ping settings, Start/Stop and the run statistics. Control and handler names
-// follow the window's long-standing names (cmdStart, txtIP, lstIP, ...).
-class MainWindow final : public QWidget
+// ping settings, Start/Stop and the run statistics. It is the view of a
+// SweepRun, which holds the run itself; the window shows it and forwards the
+// clicks. Controls keep the window's long-standing names (cmdStart, txtIP,
+// lstIP, ...).
+class MainWindow final : public QWidget, private RunView
 {
     Q_OBJECT
 
@@ -53,14 +54,12 @@ public:
 
     // The run indicator: "Start" when idle, "Stop" while a sweep runs.
     QString startTag() const;
-    bool commandLinePending() const { return m_commandLinePending; }
+    bool commandLinePending() const;
     const QString &commandLine() const { return m_commandLine; }
-    AddressSet selections() const;
+    AddressSet selections() const override;
     // Replaces the selections of the four lists.
     void setSelections(const AddressSet &lists);
-    double responseCount() const { return m_responseCount; }
-    const UniqueAddresses &uniqueAddresses() const { return m_unique; }
-    SweepController &controller() { return *m_controller; }
+    SweepRun &run() { return *m_run; }
 
     // Applied on every activation while a command line is pending.
     void setCommandLineHandler(std::function<void(const QString &)> handler);
@@ -70,14 +69,11 @@ public:
                                 Dialogs::Buttons buttons = Dialogs::Buttons::Ok);
 
 public slots:
-    void cmdStart_Click();
-    void cmdExit_Click();
-    void chkContinueCycle_Click();
-    void tmrTime_Timer();
+    void onStartClicked();
+    void onExitClicked();
+    void onContinueCycleClicked();
     // 1 disables, 0 enables the controls a sweep must not touch.
-    void GroupState(int state);
-    bool ValidPacketTimeoutDelay();
-    bool ValidListSelections();
+    void groupState(int state) override;
 
 signals:
     // A single-cycle sweep started from the command line has ended: the
@@ -92,51 +88,34 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // RunView
+    PingSettingsText pingSettingsText() const override;
+    bool continuousCycle() const override;
+    void showRunning(bool running) override;
+    void clearPositiveResponses() override;
+    void appendPositiveResponses(const QStringList &addresses) override;
+    void showCurrentAddress(const QString &address) override;
+    void updateCycleLabel(qint64 cycle) override;
+    void showStartTime(const QString &text) override;
+    void showElapsedTime(const QString &text, bool fromClockTick) override;
+    void showHits(const QString &attempts, const QString &responses, const QString &percentage,
+                  const QString &unique) override;
+    SummaryCaptions summaryCaptions() override;
+    Answer showMessage(const QString &title, const QString &text, bool retryCancel) override;
+
     void buildControls();
-    void Form_Load();
-    void Form_Activate();
-    void FillIPListBoxes();
-    bool txtIP_KeyPress(int index, QKeyEvent *event);
-    void txtIP_LostFocus(int index);
-    void startPath();
-    void stopPath();
-    void stopSequence();
-    void setRunIndicator(bool running);
-    void UpdateHits();
-    QString DisplayCurrentTime();
-    void UpdateCycleLabel(int cycle);
-    void pngVexalscan_PingReply(quint32 address);
-    void showCurrentAddress(quint32 address);
-    void requestDisplay();
-    void refreshDisplay();
-    void onSweepFinished();
-    void showComplaintIfAny(const std::optional<struct Complaint> &complaint);
+    void load();
+    void onActivated();
+    void fillIPListBoxes();
+    bool onOctetFieldKeyPress(int index, QKeyEvent *event);
+    void onOctetFieldLeft(int index);
 
     Dialogs &m_dialogs;
-    Pinger &m_pinger;
-    const Clock &m_clock;
-    LogSettings &m_logSettings;
-    SweepController *m_controller = nullptr;
+    SweepRun *m_run = nullptr;
 
     const QString m_commandLine;
-    bool m_commandLinePending = false;
     std::function<void(const QString &)> m_commandLineHandler;
     bool m_activatedOnce = false;
-
-    // Run state.
-    bool m_runActive = false;
-    double m_responseCount = 0;
-    UniqueAddresses m_unique;
-    ElapsedClock m_elapsed;
-
-    // What the window shows of a fast sweep is refreshed at most once per
-    // display frame: repainting after every one of 100,000 targets a second
-    // would cost more than the sweep itself.
-    QTimer m_displayFrame;
-    bool m_displayPending = false;
-    Ipv4 m_currentAddress = 0;
-    bool m_currentAddressChanged = false;
-    QStringList m_newResponses;
 
     // Controls.
     QGroupBox *fraIPAddresses = nullptr;
@@ -170,7 +149,6 @@ private:
     QGroupBox *fraUniqueResponses = nullptr;
     QListWidget *lstPositiveResponses = nullptr;
     QLabel *lblUniqueResponses = nullptr;
-    QTimer tmrTime;
 };
 
 } // namespace vexal

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "common/ipv4.h"
+#include "run/runview.h"
+#include "sweep/runstatistics.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+
+namespace vexal {
+
+class Clock;
+class Pinger;
+class StepScheduler;
+class SweepController;
+struct Complaint;
+struct LogSettings;
+
+// What a run works with, handed in so that tests can put a scripted network,
+// clock and scheduler behind it.
+struct RunServices
+{
+    Pinger &pinger;
+    StepScheduler &scheduler;
+    const Clock &clock;
+    LogSettings &logSettings;
+};
+
+// One sweep run from the Start press to its stop sequence: the start path,
+// reply handling, the statistics, the logs and the stop sequence. It owns no
+// widget; a RunView shows it. The main window, the command line and the
+// headless mode all drive this one object.
+class SweepRun final : public QObject
+{
+    Q_OBJECT
+
+public:
+    SweepRun(const RunServices &services, RunView &view, QObject *parent = nullptr);
+    ~SweepRun() override;
+
+    // The Start/Stop press: the start path when idle, the stop path otherwise.
+    void onStartClicked();
+    bool isRunning() const { return m_running; }
+
+    // Set at start-up when the program has a command line; a Stop press
+    // clears it. A single cycle that ends while it is set ends the process.
+    bool commandLinePending() const { return m_commandLinePending; }
+    void setCommandLinePending(bool pending) { m_commandLinePending = pending; }
+
+    // The one-second clock: elapsed time and statistics.
+    void onClockTick();
+
+    // The checks of the start path, each showing its own message.
+    bool validPacketTimeoutDelay();
+    bool validListSelections();
+
+    quint64 responseCount() const { return m_responseCount; }
+    const UniqueAddresses &uniqueAddresses() const { return m_unique; }
+    SweepController &controller() { return *m_controller; }
+
+    // Shows a message; no new echo request is sent while it waits.
+    RunView::Answer showMessage(const QString &title, const QString &text,
+                                bool retryCancel = false);
+
+signals:
+    // A single cycle started from the command line has ended and everything
+    // it logged is on disk: the process is to end now, with this status.
+    void endProcessRequested(int exitCode);
+
+private:
+    void startPath();
+    void stopPath();
+    void stopSequence();
+    void onSweepFinished();
+    void onReply(quint32 address);
+    void onTargetChanged(quint32 address);
+    void updateHits();
+    QString displayCurrentTime();
+    bool showComplaintIfAny(const std::optional<Complaint> &complaint);
+    void requestDisplay();
+    void refreshDisplay();
+
+    Pinger &m_pinger;
+    const Clock &m_clock;
+    LogSettings &m_logSettings;
+    RunView &m_view;
+    SweepController *m_controller = nullptr;
+
+    bool m_running = false;
+    bool m_commandLinePending = false;
+    // True from the start path until the stop sequence; replies outside it
+    // are neither counted nor logged.
+    bool m_replyHandling = false;
+    quint64 m_responseCount = 0;
+    UniqueAddresses m_unique;
+    qsizetype m_listed = 0;
+    ElapsedClock m_elapsed;
+    QTimer m_clockTick;
+
+    // What the window shows of a fast sweep is refreshed at most once per
+    // display frame: repainting after every one of 100,000 targets a second
+    // would cost more than the sweep itself.
+    QTimer m_displayFrame;
+    bool m_displayPending = false;
+    Ipv4 m_currentAddress = 0;
+    bool m_currentAddressChanged = false;
+    QStringList m_newResponses;
+};
+
+} // namespace vexal
