@@ -4,6 +4,7 @@
 #include "sweep/sweepcontroller.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
@@ -120,6 +121,11 @@ TEST(MainWindow, TabOrderAndFocusSelection)
     EXPECT_EQ(rig.field("txtPacketSize")->text(), QStringLiteral("32"));
     QTest::mouseClick(rig.field("txtTimeOut"), Qt::LeftButton);
     EXPECT_EQ(rig.field("txtTimeOut")->selectedText(), QStringLiteral("300"));
+    // The window becoming active again leaves the caret where it was.
+    rig.field("txtTimeOut")->deselect();
+    QFocusEvent back(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(rig.field("txtTimeOut"), &back);
+    EXPECT_FALSE(rig.field("txtTimeOut")->hasSelectedText());
 }
 
 TEST(MainWindow, EntryFieldsSelectByPrefix)
@@ -174,13 +180,20 @@ TEST(MainWindow, FullStopThenFocusLossSelectsZero)
     typeInto(field, QStringLiteral("1.2"));
     EXPECT_EQ(field->text(), QStringLiteral("1.2"));
     EXPECT_EQ(rig.selectedCount(0), 0);
-    rig.octetField(1)->setFocus();
+    // Losing the focus to a message box, another program or a popup is no
+    // leaving of the field; only a move inside the window is.
+    for (Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(field, &out);
+        EXPECT_EQ(rig.selectedCount(0), 0) << reason;
+    }
+    rig.octetField(1)->setFocus(Qt::TabFocusReason);
     ASSERT_FALSE(field->hasFocus());
     EXPECT_EQ(rig.selectedCount(0), 1);
     EXPECT_TRUE(rig.list(0)->item(0)->isSelected());
 
     // Leaving an empty field changes nothing.
-    rig.octetField(2)->setFocus();
+    rig.octetField(2)->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(rig.selectedCount(1), 0);
 
     // A field holding three characters lets a letter through to the field's
@@ -190,6 +203,19 @@ TEST(MainWindow, FullStopThenFocusLossSelectsZero)
     typeInto(rig.octetField(3), QStringLiteral("*"));
     EXPECT_EQ(rig.octetField(3)->text(), QStringLiteral("192"));
     EXPECT_EQ(rig.selectedCount(3), 1);
+
+    // Editing keys edit; a paste is typed through the same rule.
+    QLineEdit *second = rig.octetField(1);
+    second->setFocus(Qt::TabFocusReason);
+    typeInto(second, QStringLiteral("25"));
+    QTest::keyClick(second, Qt::Key_Home);
+    QTest::keyClick(second, Qt::Key_Delete);
+    EXPECT_EQ(second->text(), QStringLiteral("5"));
+    second->clear();
+    QGuiApplication::clipboard()->setText(QStringLiteral("2x5"));
+    QTest::keyClick(second, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(second->text(), QStringLiteral("25"));
+    EXPECT_EQ(rig.selectedCount(1), 7) << "25 and 250-255";
 }
 
 TEST(MainWindow, StartChecksSelectionsWithExactMessages)

@@ -9,7 +9,11 @@
 #include "sweep/sweepcontroller.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -18,6 +22,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+
+#include <memory>
 
 namespace vexal {
 
@@ -297,13 +303,57 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     for (int k = 0; k < 4; ++k) {
         if (watched != txtIP[std::size_t(k)])
             continue;
-        if (event->type() == QEvent::KeyPress)
-            return onOctetFieldKeyPress(k, static_cast<QKeyEvent *>(event));
-        if (event->type() == QEvent::FocusOut)
-            onOctetFieldLeft(k);
+        switch (event->type()) {
+        case QEvent::KeyPress: {
+            auto *key = static_cast<QKeyEvent *>(event);
+            // A paste is held to the same rule as typing, one character at
+            // a time; the other editing shortcuts work as in any field.
+            if (key->matches(QKeySequence::Paste)) {
+                pasteIntoOctetField(k);
+                return true;
+            }
+            for (auto editing : {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::SelectAll,
+                                 QKeySequence::Undo, QKeySequence::Redo})
+                if (key->matches(editing))
+                    return false;
+            return onOctetFieldKeyPress(k, key);
+        }
+        case QEvent::FocusOut:
+            if (isFocusMove(static_cast<QFocusEvent *>(event)->reason()))
+                onOctetFieldLeft(k);
+            break;
+        case QEvent::ContextMenu: {
+            // The field's own menu, with its Paste held to the typing rule.
+            QLineEdit *field = txtIP[std::size_t(k)];
+            std::unique_ptr<QMenu> menu(field->createStandardContextMenu());
+            if (auto *paste = menu->findChild<QAction *>(QStringLiteral("edit-paste"))) {
+                disconnect(paste, &QAction::triggered, nullptr, nullptr);
+                connect(paste, &QAction::triggered, this, [this, k] { pasteIntoOctetField(k); });
+            }
+            menu->exec(static_cast<QContextMenuEvent *>(event)->globalPos());
+            return true;
+        }
+        default:
+            break;
+        }
         break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::pasteIntoOctetField(int index)
+{
+    QLineEdit *field = txtIP[std::size_t(index)];
+    const QString pasted = QGuiApplication::clipboard()->text();
+    for (QChar c : pasted) {
+        const EntryKeyOutcome outcome = entryKeyPress(field->text(), c.unicode(), field->maxLength());
+        if (outcome.selection)
+            lstIP[std::size_t(index)]->setSelection(*outcome.selection);
+        if (outcome.action == EntryKeyOutcome::Action::PassThrough)
+            field->insert(QString(c));
+        else if (outcome.action == EntryKeyOutcome::Action::ShowStar)
+            field->setText(QStringLiteral("*"));
+    }
 }
 
 bool MainWindow::onOctetFieldKeyPress(int index, QKeyEvent *event)
@@ -322,7 +372,9 @@ bool MainWindow::onOctetFieldKeyPress(int index, QKeyEvent *event)
         break;
     }
     const QString typed = event->text();
-    if (typed.isEmpty())
+    // Delete carries the character 127; it edits the field like the arrows,
+    // Home and End, which carry none.
+    if (typed.isEmpty() || typed.at(0) == QChar(0x7f))
         return false;
     char16_t code = typed.at(0).unicode();
     // Ctrl+letter types a control character (Ctrl+V is 22), as it always has.

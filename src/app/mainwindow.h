@@ -109,6 +109,7 @@ private:
     void fillIPListBoxes();
     bool onOctetFieldKeyPress(int index, QKeyEvent *event);
     void onOctetFieldLeft(int index);
+    void pasteIntoOctetField(int index);
 
     Dialogs &m_dialogs;
     SweepRun *m_run = nullptr;

@@ -5,6 +5,19 @@
 
 namespace vexal {
 
+bool isFocusMove(Qt::FocusReason reason)
+{
+    switch (reason) {
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::MouseFocusReason:
+    case Qt::ShortcutFocusReason:
+        return true;
+    default:
+        return false;
+    }
+}
+
 SettingField::SettingField(QWidget *parent)
     : QLineEdit(parent)
 {
@@ -13,6 +26,10 @@ SettingField::SettingField(QWidget *parent)
 void SettingField::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
+    // Only a move of the focus into the field selects its text; the window
+    // becoming active again, or a menu closing, leaves the caret alone.
+    if (!isFocusMove(event->reason()))
+        return;
     selectAll();
     // A click gives the focus before the press moves the caret; select again
     // once the press is through.

@@ -121,6 +121,13 @@ void SweepRun::stopPath()
     stopSequence();
 }
 
+void SweepRun::endFromOutside()
+{
+    if (m_running)
+        stopPath();
+    emit endProcessRequested(0);
+}
+
 void SweepRun::onSweepFinished()
 {
     // A single cycle started from the command line ends the process once its

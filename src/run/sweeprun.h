@@ -49,6 +49,11 @@ public:
     bool commandLinePending() const { return m_commandLinePending; }
     void setCommandLinePending(bool pending) { m_commandLinePending = pending; }
 
+    // The process is asked to end from outside (a termination signal): a
+    // running sweep gets its stop sequence, so its summary is written and its
+    // logs are closed, and then the process ends with status 0.
+    void endFromOutside();
+
     // The one-second clock: elapsed time and statistics.
     void onClockTick();
 
