@@ -5,6 +5,7 @@
 #include "app/octetlistbox.h"
 #include "app/settingfield.h"
 #include "app/settingscheck.h"
+#include "app/windowplacement.h"
 #include "run/sweeprun.h"
 #include "sweep/sweepcontroller.h"
 
@@ -219,13 +220,7 @@ void MainWindow::buildControls()
 
 void MainWindow::load()
 {
-    // Centred on the screen, measured with the frame as the user sees it.
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        const QSize outer = frameGeometry().size();
-        move(area.x() + (area.width() - outer.width()) / 2,
-             area.y() + (area.height() - outer.height()) / 2);
-    }
+    centreOnScreen(this);
     fillIPListBoxes();
     txtPacketSize->setText(QStringLiteral("64"));
     txtTimeOut->setText(QStringLiteral("300"));
