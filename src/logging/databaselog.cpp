@@ -100,6 +100,9 @@ void DatabaseLog::closeConnection()
 DatabaseLog::Result DatabaseLog::open(const QString &path)
 {
     close();
+    // SQLite would open a FIFO or a device too; a log is a regular file.
+    if (!QFileInfo(path).isFile())
+        return Result::OtherError;
     if (int rc = m_connection.open(path, false); rc != sqlite::Ok)
         return fail(rc);
     // Reading the schema is what makes SQLite look at the file at all; a
@@ -244,6 +247,8 @@ bool validMDB(const QString &path)
 {
     if (!fileExists(path))
         return validFile(path);
+    if (!QFileInfo(path).isFile())
+        return false;
     sqlite::Connection connection;
     if (connection.open(path, false) != sqlite::Ok)
         return false;
