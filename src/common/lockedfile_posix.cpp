@@ -1,0 +1,81 @@
+#include "common/lockedfile.h"
+
+#include <QFile>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vexal {
+
+LockedFile::~LockedFile()
+{
+    close();
+}
+
+LockedFile::OpenResult LockedFile::open(const QString &path, bool truncate)
+{
+    close();
+    if (path.isEmpty())
+        return OpenResult::Failed;
+    const QByteArray name = QFile::encodeName(path);
+    // O_NONBLOCK: a FIFO without a reader must fail here, not hang the window.
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return OpenResult::Failed;
+    struct stat info{};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return OpenResult::Failed;
+    }
+    // flock() locks belong to the open file description, so a second open in
+    // this very process conflicts too. A file system that cannot lock at all
+    // (EINVAL, ENOLCK) still gets its log: the lock only guards against a
+    // second Vexal, and refusing every log there would be worse.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        return OpenResult::Locked;
+    }
+    if (truncate && ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return OpenResult::Failed;
+    }
+    m_fd = fd;
+    return OpenResult::Opened;
+}
+
+LockedFile::WriteResult LockedFile::write(const char *data, qsizetype size)
+{
+    if (m_fd < 0)
+        return WriteResult::Failed;
+    while (size > 0) {
+        const ssize_t written = ::write(m_fd, data, size_t(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            // A full quota is a full disk as far as the user can tell.
+            return errno == ENOSPC || errno == EDQUOT ? WriteResult::DiskFull : WriteResult::Failed;
+        }
+        if (written == 0)
+            return WriteResult::Failed;
+        data += written;
+        size -= written;
+    }
+    return WriteResult::Ok;
+}
+
+bool LockedFile::close()
+{
+    if (m_fd < 0)
+        return true;
+    const int fd = m_fd;
+    m_fd = -1;
+    // The descriptor is gone after close() even when it reports EINTR, so
+    // it is never retried.
+    return ::close(fd) == 0;
+}
+
+} // namespace vexal

@@ -1,0 +1,260 @@
+#include "logging/databaselog.h"
+
+#include "common/datetimetext.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vexal {
+
+namespace {
+
+// How long a commit waits for another process writing the same file.
+constexpr int BusyTimeoutMs = 250;
+
+const char *const ColumnNames[] = {"First", "Second", "Third", "Fourth"};
+
+qint64 localSecond(const QDateTime &when)
+{
+    return when.date().toJulianDay() * 86400 + when.time().msecsSinceStartOfDay() / 1000;
+}
+
+void putDigits(char *out, int value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = char('0' + value % 10);
+        value /= 10;
+    }
+}
+
+// "YYYY-MM-DD HH:MM:SS", which SQLite's date functions read.
+void isoText(const QDateTime &when, char (&out)[19])
+{
+    const QDate date = when.date();
+    const QTime time = when.time();
+    putDigits(out, date.year(), 4);
+    out[4] = '-';
+    putDigits(out + 5, date.month(), 2);
+    out[7] = '-';
+    putDigits(out + 8, date.day(), 2);
+    out[10] = ' ';
+    putDigits(out + 11, time.hour(), 2);
+    out[13] = ':';
+    putDigits(out + 14, time.minute(), 2);
+    out[16] = ':';
+    putDigits(out + 17, time.second(), 2);
+}
+
+void removeDatabaseFiles(const QString &path)
+{
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+} // namespace
+
+DatabaseLog::DatabaseLog() = default;
+
+DatabaseLog::~DatabaseLog()
+{
+    close();
+}
+
+QString DatabaseLog::tableNameFor(const QDateTime &when, const QLocale &locale)
+{
+    const QDate date = when.date();
+    const QTime time = when.time();
+    const QString dateSep = dateSeparator(locale);
+    const QString timeSep = timeSeparator(locale);
+    const auto two = [](int value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    return QStringLiteral("Vexal Log Table ") + two(date.month()) + dateSep + two(date.day()) + dateSep
+        + QStringLiteral("%1").arg(date.year(), 4, 10, QLatin1Char('0')) + QLatin1Char(' ') + two(time.hour())
+        + timeSep + two(time.minute()) + timeSep + two(time.second());
+}
+
+DatabaseLog::Result DatabaseLog::fail(int code)
+{
+    const int primary = sqlite::primary(code);
+    // A full disk under the shared-memory index surfaces as an I/O error;
+    // the system's errno says what it was.
+    const int systemError = m_connection.systemErrno();
+    if (primary == sqlite::Full
+        || (primary == sqlite::IoErr && (systemError == ENOSPC || systemError == EDQUOT)))
+        return Result::DiskFull;
+    if (primary == sqlite::NotADb)
+        return Result::NotADatabase;
+    return Result::OtherError;
+}
+
+void DatabaseLog::closeConnection()
+{
+    m_insert.finalize();
+    m_connection.close();
+    m_table.clear();
+    m_pending.clear();
+}
+
+DatabaseLog::Result DatabaseLog::open(const QString &path)
+{
+    close();
+    // SQLite would open a FIFO or a device too; a log is a regular file.
+    if (!QFileInfo(path).isFile())
+        return Result::OtherError;
+    if (int rc = m_connection.open(path, false); rc != sqlite::Ok)
+        return fail(rc);
+    // Reading the schema is what makes SQLite look at the file at all; a
+    // file that is not a database fails here, before any pragma could
+    // write to it.
+    int rc = m_connection.queryText("SELECT count(*) FROM sqlite_master", nullptr);
+    if (rc == sqlite::Ok && m_connection.isReadOnly())
+        rc = sqlite::ReadOnly;
+    if (rc == sqlite::Ok) {
+        m_connection.setBusyTimeout(BusyTimeoutMs);
+        rc = m_connection.queryText("PRAGMA journal_mode=WAL", nullptr);
+    }
+    if (rc == sqlite::Ok)
+        rc = m_connection.exec("PRAGMA synchronous=NORMAL");
+    if (rc != sqlite::Ok) {
+        const Result result = fail(rc);
+        closeConnection();
+        return result;
+    }
+    return Result::Ok;
+}
+
+DatabaseLog::Result DatabaseLog::create(const QString &path)
+{
+    close();
+    // Never take over what is already there, a dangling link included.
+    const QFileInfo info(path);
+    if (path.isEmpty() || info.exists() || info.isSymLink())
+        return Result::OtherError;
+    int rc = m_connection.open(path, true);
+    // A new file stays empty until SQLite writes its first page; switching
+    // to WAL writes it, so a full disk shows here and not at the table.
+    if (rc == sqlite::Ok) {
+        m_connection.setBusyTimeout(BusyTimeoutMs);
+        rc = m_connection.queryText("PRAGMA journal_mode=WAL", nullptr);
+    }
+    if (rc == sqlite::Ok)
+        rc = m_connection.exec("PRAGMA synchronous=NORMAL");
+    if (rc != sqlite::Ok) {
+        const Result result = fail(rc);
+        closeConnection();
+        removeDatabaseFiles(path);
+        return result;
+    }
+    return Result::Ok;
+}
+
+DatabaseLog::Result DatabaseLog::createTable(const QString &name)
+{
+    if (!isOpen() || name.isEmpty() || name.contains(QLatin1Char(']')))
+        return Result::OtherError;
+    m_insert.finalize();
+    m_table.clear();
+    m_pending.clear();
+
+    const QByteArray table = '[' + name.toUtf8() + ']';
+    QByteArray create = "CREATE TABLE " + table + " (";
+    for (const char *column : ColumnNames)
+        create += QByteArray(column) + " INTEGER CHECK (" + column + " BETWEEN 0 AND 255), ";
+    create += "Date_Time_Accessed TEXT)";
+    int rc = m_connection.exec(create.constData());
+    if (rc == sqlite::Ok) {
+        rc = m_insert.prepare(m_connection, "INSERT INTO " + table
+                                                + " (First,Second,Third,Fourth,Date_Time_Accessed)"
+                                                  " VALUES (?,?,?,?,?)");
+    }
+    if (rc != sqlite::Ok) {
+        m_insert.finalize();
+        return fail(rc);
+    }
+    m_table = name;
+    return Result::Ok;
+}
+
+void DatabaseLog::insert(const Octets &octets, const QDateTime &when)
+{
+    if (!m_insert.isPrepared())
+        return;
+    const qint64 second = localSecond(when);
+    if (second != m_cachedSecond) {
+        isoText(when, m_cachedWhen);
+        m_cachedSecond = second;
+    }
+    PendingRow &row = m_pending.emplace_back();
+    row.octets = octets;
+    std::memcpy(row.when, m_cachedWhen, sizeof row.when);
+}
+
+void DatabaseLog::insert(Ipv4 address, const QDateTime &when)
+{
+    insert(Octets{quint8(address >> 24), quint8(address >> 16), quint8(address >> 8), quint8(address)}, when);
+}
+
+DatabaseLog::Result DatabaseLog::commit()
+{
+    if (m_pending.empty())
+        return Result::Ok;
+    if (!m_insert.isPrepared()) {
+        m_pending.clear();
+        return Result::OtherError;
+    }
+    // IMMEDIATE takes the write lock at once, so a busy database is found
+    // before any row is stepped.
+    int rc = m_connection.exec("BEGIN IMMEDIATE");
+    for (std::size_t i = 0; rc == sqlite::Ok && i < m_pending.size(); ++i) {
+        const PendingRow &row = m_pending[i];
+        for (int k = 0; k < 4; ++k)
+            m_insert.bindInt(k + 1, row.octets[k]);
+        m_insert.bindText(5, row.when, int(sizeof row.when));
+        rc = m_insert.step();
+        m_insert.reset();
+        if (rc == sqlite::Done)
+            rc = sqlite::Ok;
+    }
+    if (rc == sqlite::Ok)
+        rc = m_connection.exec("COMMIT");
+    if (rc == sqlite::Ok) {
+        m_pending.clear();
+        return Result::Ok;
+    }
+    const Result result = fail(rc);
+    // SQLite rolls some failures back by itself; whatever is left open goes,
+    // so the next commit starts afresh with the same rows.
+    if (m_connection.inTransaction())
+        m_connection.exec("ROLLBACK");
+    const int primary = sqlite::primary(rc);
+    if (result != Result::DiskFull && primary != sqlite::Busy && primary != sqlite::Locked)
+        m_pending.clear();
+    return result;
+}
+
+DatabaseLog::Result DatabaseLog::close()
+{
+    if (!isOpen())
+        return Result::Ok;
+    const Result result = commit();
+    closeConnection();
+    return result;
+}
+
+bool validMDB(const QString &path)
+{
+    if (!fileExists(path))
+        return validFile(path);
+    if (!QFileInfo(path).isFile())
+        return false;
+    sqlite::Connection connection;
+    if (connection.open(path, false) != sqlite::Ok)
+        return false;
+    // As in DatabaseLog::open: read before anything else, and no pragma.
+    return connection.queryText("SELECT count(*) FROM sqlite_master", nullptr) == sqlite::Ok
+        && !connection.isReadOnly();
+}
+
+} // namespace vexal

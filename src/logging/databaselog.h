@@ -1,0 +1,98 @@
+#pragma once
+
+#include "common/ipv4.h"
+#include "common/procedures.h"
+#include "logging/sqlite.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+#include <vector>
+
+namespace vexal {
+
+// The database log: an SQLite file holding one table per run, one row per
+// logged reply (the four octets and the local time as ISO 8601 text).
+//
+// Rows are queued by insert() and written by commit() in one transaction;
+// the run commits at most a tenth of a second after a row, at every stop,
+// before any message box waits and before the process ends. A full disk
+// keeps the queue, so the same rows can be committed again once there is
+// room. The database runs in WAL mode with synchronous=NORMAL.
+//
+// A file that is not an SQLite database is never written to: it is read
+// before anything else is done with it.
+class DatabaseLog final
+{
+public:
+    enum class Result {
+        Ok,
+        DiskFull,     // the disk or quota is full
+        NotADatabase, // the file is not an SQLite database
+        OtherError,
+    };
+
+    DatabaseLog();
+    // Commits what is still queued (once) and closes.
+    ~DatabaseLog();
+    DatabaseLog(const DatabaseLog &) = delete;
+    DatabaseLog &operator=(const DatabaseLog &) = delete;
+
+    // "Vexal Log Table 12/05/2026 19:12:16": month/day/year and 24-hour time
+    // with two-digit fields, the slash and colon replaced by the locale's
+    // date and time separators.
+    static QString tableNameFor(const QDateTime &when, const QLocale &locale = QLocale());
+
+    // Opens an existing database file, closing any open one first.
+    Result open(const QString &path);
+    // Creates a new database file. Refuses (OtherError) when anything exists
+    // under that name; a file it began is removed again when it fails.
+    Result create(const QString &path);
+    // Adds the run's table and makes it the one rows go to. A table of that
+    // name already there (a second start within one second) is OtherError.
+    Result createTable(const QString &name);
+
+    bool isOpen() const { return m_connection.isOpen(); }
+    QString tableName() const { return m_table; }
+
+    // Queues a row for the current table; dropped when no table is ready.
+    void insert(const Octets &octets, const QDateTime &when);
+    void insert(Ipv4 address, const QDateTime &when);
+    qsizetype pendingRows() const { return qsizetype(m_pending.size()); }
+
+    // Writes the queued rows in one transaction. DiskFull keeps them for
+    // the next commit; other failures drop them (as a failed row is dropped
+    // in every other case), except while another writer holds the database,
+    // when they wait for the next commit.
+    Result commit();
+    void discardPending() { m_pending.clear(); }
+
+    // Commits what is queued (once), then closes; the commit's result.
+    Result close();
+
+private:
+    struct PendingRow
+    {
+        Octets octets;
+        char when[19];
+    };
+
+    Result fail(int code);
+    void closeConnection();
+
+    sqlite::Connection m_connection;
+    sqlite::Statement m_insert;
+    QString m_table;
+    std::vector<PendingRow> m_pending;
+    // Rows within one second share their time text.
+    qint64 m_cachedSecond = -1;
+    char m_cachedWhen[19] = {};
+};
+
+// Can the path serve as the database log: an existing file that opens as a
+// writable SQLite database, or a name under which a file can be created
+// (validFile). Never changes an existing file.
+bool validMDB(const QString &path);
+
+} // namespace vexal

@@ -1,0 +1,135 @@
+#include "logging/textlog.h"
+
+#include "common/datetimetext.h"
+
+#include <cstring>
+
+namespace vexal {
+
+namespace {
+
+// Large enough that a sweep at full speed writes to the system a few
+// hundred times a second rather than once a line.
+constexpr qsizetype BufferSize = 64 * 1024;
+
+TextLog::Status statusOf(LockedFile::WriteResult result)
+{
+    switch (result) {
+    case LockedFile::WriteResult::Ok:
+        return TextLog::Status::Ok;
+    case LockedFile::WriteResult::DiskFull:
+        return TextLog::Status::DiskFull;
+    case LockedFile::WriteResult::Failed:
+        break;
+    }
+    return TextLog::Status::Failed;
+}
+
+qint64 localSecond(const QDateTime &when)
+{
+    // Date and wall-clock time, not seconds since the epoch: the text shows
+    // local time, and this needs no time-zone lookup.
+    return when.date().toJulianDay() * 86400 + when.time().msecsSinceStartOfDay() / 1000;
+}
+
+} // namespace
+
+TextLog::TextLog()
+    : m_buffer(new char[BufferSize])
+    , m_encoder(QStringConverter::System)
+{
+}
+
+TextLog::~TextLog()
+{
+    close();
+}
+
+TextLog::OpenResult TextLog::open(const QString &path)
+{
+    close();
+    m_used = 0;
+    m_cachedSecond = -1;
+    m_locale = QLocale();
+    switch (m_file.open(path, true)) {
+    case LockedFile::OpenResult::Opened:
+        return OpenResult::Opened;
+    case LockedFile::OpenResult::Locked:
+        return OpenResult::InUse;
+    case LockedFile::OpenResult::Failed:
+        break;
+    }
+    return OpenResult::Failed;
+}
+
+TextLog::Status TextLog::writeReplyLine(const QString &addressText, const QDateTime &when)
+{
+    if (!isOpen())
+        return Status::Failed;
+    const qint64 second = localSecond(when);
+    if (second != m_cachedSecond) {
+        const QString text = QLatin1Char(' ') + generalDateTimeText(when, m_locale) + QLatin1String("\r\n");
+        m_cachedDateTime = m_encoder.encode(text);
+        m_cachedSecond = second;
+    }
+    return appendLine(addressText, m_cachedDateTime);
+}
+
+TextLog::Status TextLog::writeSummary(const QString &attempts, const QString &responses,
+                                      const QString &percentage, const QString &startTime,
+                                      const QString &elapsed)
+{
+    if (!isOpen())
+        return Status::Failed;
+    const std::pair<QLatin1String, const QString &> lines[] = {
+        {QLatin1String("Actual Attempts: "), attempts},
+        {QLatin1String("Actual Responses: "), responses},
+        {QLatin1String("Percentage: "), percentage},
+        {QLatin1String("Start Time: "), startTime},
+        {QLatin1String("Elapsed Time: "), elapsed},
+    };
+    for (const auto &[label, caption] : lines) {
+        if (const Status status = appendLine(label + caption, QByteArrayView("\r\n", 2)); status != Status::Ok)
+            return status;
+    }
+    return flush();
+}
+
+TextLog::Status TextLog::flush()
+{
+    if (!isOpen())
+        return Status::Failed;
+    if (m_used == 0)
+        return Status::Ok;
+    const qsizetype size = m_used;
+    m_used = 0;
+    return statusOf(m_file.write(m_buffer.get(), size));
+}
+
+void TextLog::close()
+{
+    if (!isOpen())
+        return;
+    flush();
+    m_file.close();
+}
+
+TextLog::Status TextLog::appendLine(QStringView text, QByteArrayView tail)
+{
+    // A line goes into the buffer whole, so a flush never cuts one in two.
+    const qsizetype room = m_encoder.requiredSpace(text.size()) + tail.size();
+    if (room > BufferSize - m_used) {
+        if (const Status status = flush(); status != Status::Ok)
+            return status;
+        if (room > BufferSize) {
+            const QByteArray bytes = m_encoder.encode(text) + tail.toByteArray();
+            return statusOf(m_file.write(bytes.constData(), bytes.size()));
+        }
+    }
+    char *end = m_encoder.appendToBuffer(m_buffer.get() + m_used, text);
+    std::memcpy(end, tail.data(), size_t(tail.size()));
+    m_used = end + tail.size() - m_buffer.get();
+    return Status::Ok;
+}
+
+} // namespace vexal
