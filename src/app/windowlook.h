@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QRect>
+
+class QWidget;
+
+namespace vexal {
+
+// Window layouts are drawn in twips; 15 twips make one pixel at 96 dpi.
+constexpr QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+// The small sans serif the layouts were drawn for, and frame captions on the
+// frame's top line. Call once every control exists: the style sheet cuts the
+// font's inheritance, so each child is given the font explicitly.
+void applyFormLook(QWidget *window);
+
+// Centres the window on its screen, measured with its frame as the user
+// sees it (the frame is known only once the window has been shown).
+void centreOnScreen(QWidget *window);
+
+} // namespace vexal
