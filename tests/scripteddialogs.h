@@ -7,9 +7,11 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
-// Dialogs for headless window tests: records every message exactly and
-// answers from a queue (Ok, or Cancel for Retry/Cancel boxes, when empty).
+// Dialogs for headless window tests: records every message and file request
+// exactly and answers from queues (Ok, or Cancel for Retry/Cancel boxes, when
+// empty; a file dialog is cancelled when its queue is empty or holds nullopt).
 class ScriptedDialogs final : public vexal::Dialogs
 {
 public:
@@ -31,21 +33,26 @@ public:
             return answers.dequeue();
         return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
     }
+    struct RecordedFileRequest : FileRequest
+    {
+        bool save = false;
+    };
+
     std::optional<QString> openFile(QWidget *, const FileRequest &request) override
     {
-        fileRequests.append(request);
-        return paths.isEmpty() ? std::nullopt : std::optional<QString>(paths.dequeue());
+        fileRequests.append({request, false});
+        return paths.isEmpty() ? std::nullopt : paths.dequeue();
     }
     std::optional<QString> saveFile(QWidget *, const FileRequest &request) override
     {
-        fileRequests.append(request);
-        return paths.isEmpty() ? std::nullopt : std::optional<QString>(paths.dequeue());
+        fileRequests.append({request, true});
+        return paths.isEmpty() ? std::nullopt : paths.dequeue();
     }
 
     QList<Message> messages;
     QQueue<Answer> answers;
-    QQueue<QString> paths;
-    QList<FileRequest> fileRequests;
+    QQueue<std::optional<QString>> paths;
+    QList<RecordedFileRequest> fileRequests;
     // Runs while the message is "shown", as if inside the modal loop.
     std::function<void(const Message &)> onMessage;
 };

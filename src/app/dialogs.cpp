@@ -1,7 +1,10 @@
 #include "app/dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace vexal {
 
@@ -46,19 +49,49 @@ namespace {
 std::optional<QString> runFileDialog(QWidget *parent, const Dialogs::FileRequest &request,
                                      QFileDialog::AcceptMode mode)
 {
-    QFileDialog dialog(parent, request.title, QString(), request.filter);
+    QFileDialog dialog(parent, request.title);
+    if (!request.filter.isEmpty())
+        dialog.setNameFilters(QtDialogs::nameFilters(request.filter));
     dialog.setAcceptMode(mode);
-    dialog.setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    if (!request.overwritePrompt)
+    dialog.setFileMode(request.flags & Dialogs::FileMustExist ? QFileDialog::ExistingFile
+                                                              : QFileDialog::AnyFile);
+    if (!(request.flags & Dialogs::OverwritePrompt))
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (!request.presetName.isEmpty())
         dialog.selectFile(request.presetName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().constFirst();
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        const QString chosen = dialog.selectedFiles().constFirst();
+        // Qt's own dialog accepts a typed name in a folder that does not
+        // exist; the common dialog refuses it and stays open.
+        if (!(request.flags & Dialogs::PathMustExist) || QFileInfo(chosen).absoluteDir().exists())
+            return chosen;
+        QMessageBox::warning(&dialog, request.title,
+                             QStringLiteral("%1\nThe folder does not exist.  Check the path "
+                                            "and try again.")
+                                 .arg(QDir::toNativeSeparators(chosen)));
+    }
 }
 
 } // namespace
+
+QStringList QtDialogs::nameFilters(const QString &filter)
+{
+    // Qt reads the patterns from the parentheses of each description, so
+    // they are rebuilt from the pattern half of each pair.
+    static const QRegularExpression trailingPatterns(QStringLiteral("\\s*\\([^()]*\\)\\s*$"));
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i];
+        description.remove(trailingPatterns);
+        QString patterns = parts[i + 1].trimmed();
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters << QStringLiteral("%1 (%2)").arg(description.trimmed(), patterns);
+    }
+    return filters;
+}
 
 std::optional<QString> QtDialogs::openFile(QWidget *parent, const FileRequest &request)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -17,13 +18,22 @@ public:
     enum class Buttons { Ok, RetryCancel };
     enum class Answer { Ok, Retry, Cancel };
 
+    // The option bits of the classic common file dialog that the windows
+    // ask for by number (2052, 2054); other bits are ignored.
+    enum FileFlag : int {
+        OverwritePrompt = 0x2, // save only: confirm before replacing a file
+        HideReadOnly = 0x4,    // no read-only check box (Qt never shows one)
+        PathMustExist = 0x800, // the chosen file's folder must exist
+        FileMustExist = 0x1000,
+    };
+
     struct FileRequest
     {
         QString title;
-        QString filter;      // "IP Files (*.ip)"
-        QString presetName;  // file name shown at first
-        bool overwritePrompt = true;
-        bool mustExist = false;
+        // Description and pattern pairs joined by "|": "IP File (*.ip)|*.ip".
+        QString filter;
+        int flags = 0;
+        QString presetName; // file name shown at first, empty for none
     };
 
     virtual ~Dialogs() = default;
@@ -44,6 +54,9 @@ public:
                    Buttons buttons) override;
     std::optional<QString> openFile(QWidget *parent, const FileRequest &request) override;
     std::optional<QString> saveFile(QWidget *parent, const FileRequest &request) override;
+
+    // Qt's name filters for a "Description|pattern|..." filter text.
+    static QStringList nameFilters(const QString &filter);
 };
 
 } // namespace vexal

@@ -5,7 +5,7 @@
 #include "app/octetlistbox.h"
 #include "app/settingfield.h"
 #include "app/settingscheck.h"
-#include "app/windowplacement.h"
+#include "app/windowlook.h"
 #include "run/sweeprun.h"
 #include "sweep/sweepcontroller.h"
 
@@ -33,12 +33,6 @@ namespace {
 const QString AppTitle = QStringLiteral("Vexal");
 const QString TagStart = QStringLiteral("Start");
 const QString TagStop = QStringLiteral("Stop");
-
-// Layouts are drawn in twips; 15 twips make one pixel at 96 dpi.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 
 template<typename W>
 W *place(W *widget, const char *name, const QRect &geometry)
@@ -95,21 +89,6 @@ void MainWindow::buildControls()
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
     setFixedSize(6135 / 15, 6945 / 15);
-    // The layout was drawn for an 8-point sans serif of Arial's width; wider
-    // faces would clip captions such as "Current Address:".
-    QFont small = font();
-    small.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                       QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans")});
-    small.setPixelSize(11);
-    small.setLetterSpacing(QFont::PercentageSpacing, 96);
-    setFont(small);
-    // Frame captions sit on the frame's top line, as the twip positions of
-    // the controls inside them assume.
-    setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-        " left: 6px; padding: 0 2px; }"));
-
     fraIPAddresses = place(new QGroupBox(QStringLiteral("IP Addresses"), this), "fraIPAddresses",
                            twips(120, 120, 3495, 3135));
     static const int octetLefts[] = {120, 960, 1800, 2640};
@@ -208,10 +187,7 @@ void MainWindow::buildControls()
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
-    // A style sheet cuts the font's inheritance below the frames it styles,
-    // so every control gets the window's font explicitly.
-    for (QWidget *child : findChildren<QWidget *>())
-        child->setFont(font());
+    applyFormLook(this);
 
     connect(cmdStart, &QPushButton::clicked, this, &MainWindow::onStartClicked);
     connect(cmdExit, &QPushButton::clicked, this, &MainWindow::onExitClicked);

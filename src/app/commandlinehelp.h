@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace vexal {
+
+// True when the command line asks for the help window: "/?" anywhere in it.
+bool commandLineAsksForHelp(const QString &commandLine);
+
+// Whether closing the help window ends the process at once. Only its OK
+// button does, and only in a process started with a command line; the close
+// box lets start-up (or the window that opened it) go on.
+bool helpEndsProcess(bool closedByOk, const QString &commandLine);
+
+} // namespace vexal
