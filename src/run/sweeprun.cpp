@@ -3,6 +3,7 @@
 #include "addresses/selectioncheck.h"
 #include "app/settingscheck.h"
 #include "common/clock.h"
+#include "common/datetimetext.h"
 #include "common/logsettings.h"
 #include "common/numerictext.h"
 #include "common/procedures.h"
@@ -16,6 +17,29 @@ namespace {
 const QString AppTitle = QStringLiteral("Vexal");
 constexpr int UniqueListLimit = 32000;
 constexpr int DisplayFrameMs = 40;
+// Logged lines and rows reach the disk at most this long after the reply.
+constexpr int LogFlushMs = 100;
+
+const QString LogFileTitle = QStringLiteral("Log File");
+const QString LogInUse = QStringLiteral(
+    "The selected log file is already in use.  Please select a new file name to conitinue!");
+const QString LogDiskFull = QStringLiteral(
+    "The disk that is being written to for the log file has become full.  The process has been "
+    "stopped.  Please select a new location for the log file and start the process again!");
+const QString DatabaseLogTitle = QStringLiteral("Database Log");
+const QString LogDatabaseTitle = QStringLiteral("Log Database");
+const QString DatabaseNotCreated = QStringLiteral(
+    "The database log file was not created.  The most likely cause is the disk is full.  Please "
+    "correct the problem to continue!");
+const QString DatabaseNoSpace = QStringLiteral(
+    "The database log file was not created.  There was not enough disk space for the log file to "
+    "be created.  Please correct this problem to continue!");
+const QString DatabaseNotValid = QStringLiteral(
+    "The database that you have selected as the log file is not valid.  Please select a different "
+    "database log file to continue!");
+const QString DatabaseDriveFull = QStringLiteral(
+    "The drive that the log file is being saved on has become full.  Click Retry when you have "
+    "freed enough space to continue or Cancel to end the session!");
 
 } // namespace
 
@@ -35,6 +59,9 @@ SweepRun::SweepRun(const RunServices &services, RunView &view, QObject *parent)
 
     m_clockTick.setInterval(1000);
     connect(&m_clockTick, &QTimer::timeout, this, &SweepRun::onClockTick);
+    m_logFlush.setSingleShot(true);
+    m_logFlush.setInterval(LogFlushMs);
+    connect(&m_logFlush, &QTimer::timeout, this, &SweepRun::onLogFlush);
     m_displayFrame.setSingleShot(true);
     m_displayFrame.setInterval(DisplayFrameMs);
     connect(&m_displayFrame, &QTimer::timeout, this, [this] {
@@ -46,14 +73,23 @@ SweepRun::SweepRun(const RunServices &services, RunView &view, QObject *parent)
 SweepRun::~SweepRun()
 {
     // The pinger outlives the run; leave nothing in flight that would report
-    // to a run that is gone.
+    // to a run that is gone. What was logged is kept.
     m_controller->stop();
+    m_database.close();
+    m_textLog.close();
 }
 
 RunView::Answer SweepRun::showMessage(const QString &title, const QString &text, bool retryCancel)
 {
     SweepController::Hold hold(*m_controller);
-    return m_view.showMessage(title, text, retryCancel);
+    // Whatever the user does meanwhile (or if the process is ended while the
+    // box waits), what was logged so far is on disk first.
+    if (!m_committing)
+        onLogFlush();
+    ++m_messagesShown;
+    const RunView::Answer answer = m_view.showMessage(title, text, retryCancel);
+    --m_messagesShown;
+    return answer;
 }
 
 bool SweepRun::showComplaintIfAny(const std::optional<Complaint> &complaint)
@@ -89,11 +125,16 @@ void SweepRun::startPath()
         showMessage(AppTitle, m_pinger.errorText());
         return;
     }
-    if (!validPacketTimeoutDelay() || !validListSelections())
+    if (m_logSettings.TextLogMode != LogMode::LogNone && !setFile())
         return;
+    if (!validPacketTimeoutDelay() || !validListSelections()) {
+        closeRefusedStart();
+        return;
+    }
 
     const PingSettingsText settings = m_view.pingSettingsText();
     m_responseCount = 0;
+    m_diskFullAt.reset();
     m_pinger.setTimeout(int(wholeNumberDown(*numericValue(settings.timeout))));
     m_pinger.setPacketSize(int(wholeNumberDown(*numericValue(settings.packetSize))));
     m_running = true;
@@ -109,9 +150,80 @@ void SweepRun::startPath()
     m_elapsed.start(m_clock);
     m_clockTick.start();
     m_replyHandling = true;
+    if (m_logSettings.DatabaseLogMode != LogMode::LogNone && !databaseUtility())
+        return;
 
     const int delay = int(roundHalfEven(*numericValue(settings.delay)));
     m_controller->begin(m_view.selections(), delay, m_view.continuousCycle());
+}
+
+bool SweepRun::setFile()
+{
+    // The probe and the open are one step apart; another program may take
+    // the file in between, and the open's lock then refuses it as well.
+    if (fileInUse(m_logSettings.TextLogFile)
+        || m_textLog.open(m_logSettings.TextLogFile) != TextLog::OpenResult::Opened) {
+        showMessage(LogFileTitle, LogInUse);
+        return false;
+    }
+    m_logSettings.TextLogOpen = true;
+    return true;
+}
+
+void SweepRun::closeRefusedStart()
+{
+    // A refused start leaves no log open behind it, so the next Start with
+    // the same file is not refused as "in use".
+    if (m_logSettings.TextLogOpen) {
+        m_textLog.close();
+        m_logSettings.TextLogOpen = false;
+    }
+}
+
+bool SweepRun::databaseUtility()
+{
+    const QString &path = m_logSettings.DatabaseLogFile;
+    if (fileExists(path)) {
+        if (const auto result = m_database.open(path); result != DatabaseLog::Result::Ok) {
+            databaseFailed(result);
+            return false;
+        }
+    } else if (m_database.create(path) != DatabaseLog::Result::Ok) {
+        showMessage(DatabaseLogTitle, DatabaseNotCreated);
+        undoStart();
+        return false;
+    }
+    m_logSettings.DatabaseOpen = true;
+    const QString table = DatabaseLog::tableNameFor(m_clock.currentDateTime());
+    if (const auto result = m_database.createTable(table); result != DatabaseLog::Result::Ok) {
+        databaseFailed(result);
+        return false;
+    }
+    m_logSettings.DatabaseLogTable = table;
+    return true;
+}
+
+void SweepRun::databaseFailed(DatabaseLog::Result result)
+{
+    if (result == DatabaseLog::Result::DiskFull)
+        showMessage(DatabaseLogTitle, DatabaseNoSpace);
+    else if (result == DatabaseLog::Result::NotADatabase)
+        showMessage(LogDatabaseTitle, DatabaseNotValid);
+    undoStart();
+}
+
+void SweepRun::undoStart()
+{
+    // Nothing of the refused run stays open: not the database (which would
+    // otherwise wait for the next run to replace it) and not the text log.
+    closeDatabase();
+    closeRefusedStart();
+    m_replyHandling = false;
+    m_view.groupState(0);
+    m_clockTick.stop();
+    m_pinger.cancel();
+    m_running = false;
+    m_view.showRunning(false);
 }
 
 void SweepRun::stopPath()
@@ -131,10 +243,14 @@ void SweepRun::endFromOutside()
 void SweepRun::onSweepFinished()
 {
     // A single cycle started from the command line ends the process once its
-    // replies are in; one started by hand returns to idle.
+    // replies are in, without a summary; everything logged is on disk first.
+    // One started by hand returns to idle.
     if (m_commandLinePending) {
         m_replyHandling = false;
         m_clockTick.stop();
+        closeDatabase();
+        m_textLog.close();
+        m_logSettings.TextLogOpen = false;
         emit endProcessRequested(0);
         return;
     }
@@ -146,12 +262,138 @@ void SweepRun::stopSequence()
     // From here on a straggling reply is neither counted nor logged.
     m_replyHandling = false;
     refreshDisplay();
+    closeDatabase();
+    writeLogSummary();
     m_running = false;
     m_view.showRunning(false);
     updateHits();
     m_view.groupState(0);
     m_clockTick.stop();
     m_view.showElapsedTime(displayCurrentTime(), false);
+    if (m_diskFullAt)
+        showDiskFullMessage();
+}
+
+void SweepRun::writeLogSummary()
+{
+    if (!m_logSettings.TextLogOpen)
+        return;
+    const RunView::SummaryCaptions captions = m_view.summaryCaptions();
+    const TextLog::Status status = m_textLog.writeSummary(
+        captions.attempts, captions.responses, captions.percentage, captions.startTime,
+        captions.elapsedTime);
+    m_textLog.close();
+    m_logSettings.TextLogOpen = false;
+    if (status == TextLog::Status::DiskFull && !m_diskFullAt)
+        m_diskFullAt = m_clock.currentDateTime();
+}
+
+bool SweepRun::writeLogLine(Ipv4 address, const QDateTime &when)
+{
+    if (!m_logSettings.TextLogOpen)
+        return true;
+    switch (m_textLog.writeReplyLine(ipv4Text(address), when)) {
+    case TextLog::Status::Ok:
+        scheduleLogFlush();
+        return true;
+    case TextLog::Status::DiskFull:
+        onTextLogDiskFull();
+        return false;
+    case TextLog::Status::Failed:
+        break;
+    }
+    return false;
+}
+
+void SweepRun::onTextLogDiskFull()
+{
+    // The sweep stops as if Stop had been pressed, and the user is told once,
+    // after the stop sequence, whether the reply line or the summary met the
+    // full disk first.
+    if (!m_diskFullAt)
+        m_diskFullAt = m_clock.currentDateTime();
+    if (m_running)
+        stopPath();
+    else if (m_diskFullAt)
+        showDiskFullMessage();
+}
+
+void SweepRun::showDiskFullMessage()
+{
+    const QDateTime at = *m_diskFullAt;
+    m_diskFullAt.reset();
+    showMessage(LogFileTitle, generalDateTimeText(at) + QLatin1Char('\r') + LogDiskFull);
+}
+
+void SweepRun::insertIPRecord(Ipv4 address, const QDateTime &when)
+{
+    // A row for a database that is already closed is dropped.
+    if (!m_logSettings.DatabaseOpen)
+        return;
+    m_database.insert(address, when);
+    scheduleLogFlush();
+}
+
+bool SweepRun::commitDatabase()
+{
+    if (!m_logSettings.DatabaseOpen || m_database.pendingRows() == 0)
+        return true;
+    m_committing = true;
+    for (;;) {
+        const DatabaseLog::Result result = m_database.commit();
+        if (result != DatabaseLog::Result::DiskFull) {
+            m_committing = false;
+            return result == DatabaseLog::Result::Ok;
+        }
+        // The rows wait in memory while the user frees space; Retry writes
+        // the same rows again.
+        if (showMessage(LogDatabaseTitle, DatabaseDriveFull, true) != RunView::Answer::Retry)
+            break;
+    }
+    m_committing = false;
+    // Cancel ends the session: the database is given up and the sweep stops;
+    // the stop sequence then finds the database closed.
+    m_database.discardPending();
+    m_database.close();
+    m_logSettings.DatabaseOpen = false;
+    if (m_running && m_replyHandling) {
+        m_controller->stop();
+        m_view.groupState(0);
+        m_clockTick.stop();
+        stopSequence();
+    }
+    return false;
+}
+
+void SweepRun::closeDatabase()
+{
+    if (!m_logSettings.DatabaseOpen)
+        return;
+    commitDatabase();
+    m_database.close();
+    m_logSettings.DatabaseOpen = false;
+}
+
+void SweepRun::scheduleLogFlush()
+{
+    if (!m_logFlush.isActive())
+        m_logFlush.start();
+}
+
+void SweepRun::onLogFlush()
+{
+    // A message box already waiting for the user has flushed; the next flush
+    // comes when it is answered.
+    if (m_messagesShown > 0) {
+        scheduleLogFlush();
+        return;
+    }
+    m_logFlush.stop();
+    if (m_logSettings.TextLogOpen && m_textLog.flush() == TextLog::Status::DiskFull) {
+        onTextLogDiskFull();
+        return;
+    }
+    commitDatabase();
 }
 
 void SweepRun::onClockTick()
@@ -178,10 +420,27 @@ void SweepRun::onReply(quint32 address)
 {
     if (!m_replyHandling)
         return;
-    if (m_unique.add(address) && m_listed < UniqueListLimit) {
-        ++m_listed;
-        m_newResponses.append(ipv4Text(address));
-        requestDisplay();
+    const LogMode textMode = m_logSettings.TextLogMode;
+    const LogMode databaseMode = m_logSettings.DatabaseLogMode;
+    const bool logging = textMode != LogMode::LogNone || databaseMode != LogMode::LogNone;
+    // Read once: both logs carry the same moment.
+    const QDateTime now = logging ? m_clock.currentDateTime() : QDateTime();
+
+    const bool isNew = m_unique.add(address);
+    if (databaseMode == LogMode::LogAll)
+        insertIPRecord(address, now);
+    if (textMode == LogMode::LogAll && !writeLogLine(address, now))
+        return;
+    if (isNew) {
+        if (databaseMode == LogMode::LogUnique)
+            insertIPRecord(address, now);
+        if (textMode == LogMode::LogUnique && !writeLogLine(address, now))
+            return;
+        if (m_listed < UniqueListLimit) {
+            ++m_listed;
+            m_newResponses.append(ipv4Text(address));
+            requestDisplay();
+        }
     }
     m_responseCount += 1;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/ipv4.h"
+#include "logging/databaselog.h"
+#include "logging/textlog.h"
 #include "run/runview.h"
 #include "sweep/runstatistics.h"
 
@@ -78,6 +80,24 @@ private:
     void startPath();
     void stopPath();
     void stopSequence();
+    // The text log: opened at Start, one line per logged reply, the summary
+    // and the close in the stop sequence.
+    bool setFile();
+    void closeRefusedStart();
+    bool writeLogLine(Ipv4 address, const QDateTime &when);
+    void writeLogSummary();
+    void onTextLogDiskFull();
+    void showDiskFullMessage();
+    // The database log: prepared at Start, rows queued per logged reply and
+    // committed within a tenth of a second, closed in the stop sequence.
+    bool databaseUtility();
+    void databaseFailed(DatabaseLog::Result result);
+    void undoStart();
+    void insertIPRecord(Ipv4 address, const QDateTime &when);
+    bool commitDatabase();
+    void closeDatabase();
+    void scheduleLogFlush();
+    void onLogFlush();
     void onSweepFinished();
     void onReply(quint32 address);
     void onTargetChanged(quint32 address);
@@ -103,6 +123,15 @@ private:
     qsizetype m_listed = 0;
     ElapsedClock m_elapsed;
     QTimer m_clockTick;
+
+    TextLog m_textLog;
+    DatabaseLog m_database;
+    QTimer m_logFlush;
+    int m_messagesShown = 0;
+    bool m_committing = false;
+    // The disk-full message is due once the stop sequence is through; its
+    // text carries the time the disk was found full.
+    std::optional<QDateTime> m_diskFullAt;
 
     // What the window shows of a fast sweep is refreshed at most once per
     // display frame: repainting after every one of 100,000 targets a second

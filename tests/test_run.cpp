@@ -1,0 +1,275 @@
+// The run with its logs: real text and database files, a scripted window.
+#include "fulldisk.h"
+#include "runrig.h"
+
+#include "common/procedures.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+using namespace vexal;
+
+namespace {
+
+const QString LogFileTitle = QStringLiteral("Log File");
+const QString DiskFullText = QStringLiteral(
+    "12/5/2026 7:12:16 PM\rThe disk that is being written to for the log file has become full.  "
+    "The process has been stopped.  Please select a new location for the log file and start the "
+    "process again!");
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Table name -> row count of every table in the database file.
+std::map<std::string, int> tables(const QString &path)
+{
+    std::map<std::string, int> out;
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *list = nullptr;
+        sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table'", -1, &list, nullptr);
+        while (sqlite3_step(list) == SQLITE_ROW) {
+            const std::string name = reinterpret_cast<const char *>(sqlite3_column_text(list, 0));
+            sqlite3_stmt *count = nullptr;
+            sqlite3_prepare_v2(db, ("SELECT count(*) FROM [" + name + "]").c_str(), -1, &count, nullptr);
+            sqlite3_step(count);
+            out[name] = sqlite3_column_int(count, 0);
+            sqlite3_finalize(count);
+        }
+        sqlite3_finalize(list);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+class Run : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        rig.pinger.setAnsweringAll();
+        rig.target(10, 0, 0, {7});
+    }
+    void TearDown() override { QLocale::setDefault(QLocale::c()); }
+
+    QString file(const char *name) const { return dir.filePath(QLatin1String(name)); }
+    void logText(LogMode mode, const QString &path)
+    {
+        rig.logSettings.TextLogMode = mode;
+        rig.logSettings.TextLogFile = path;
+    }
+    void logDatabase(LogMode mode, const QString &path)
+    {
+        rig.logSettings.DatabaseLogMode = mode;
+        rig.logSettings.DatabaseLogFile = path;
+    }
+    // A continuous run of `cycles` cycles over the one target, then Stop.
+    void runCycles(int cycles)
+    {
+        rig.view.continuous = true;
+        rig.run->onStartClicked();
+        ASSERT_TRUE(rig.view.running);
+        for (int c = 0; c < cycles; ++c) {
+            if (c > 0)
+                rig.scheduler.runNext();
+            rig.pinger.deliverReplies();
+        }
+        rig.run->onClockTick();
+        rig.run->onStartClicked();
+    }
+
+    QTemporaryDir dir;
+    RunRig rig;
+};
+
+} // namespace
+
+TEST_F(Run, TextLogHoldsOneLinePerLoggedReplyAndOneSummary)
+{
+    const QByteArray line = "10.0.0.7 12/5/2026 7:12:16 PM\r\n";
+    const QByteArray summary = "Actual Attempts: 3\r\nActual Responses: 3\r\nPercentage: 100%\r\n"
+                               "Start Time: Dec 5, 2026 07:12:16 PM\r\n"
+                               "Elapsed Time: 0000:00:00:00\r\n";
+    struct Row { LogMode mode; QByteArray expected; };
+    for (const Row &row : {Row{LogMode::LogAll, line + line + line + summary},
+                           Row{LogMode::LogUnique, line + summary}}) {
+        logText(row.mode, file("run.txt"));
+        runCycles(3);
+        EXPECT_EQ(contents(file("run.txt")), row.expected) << int(row.mode);
+        EXPECT_FALSE(rig.logSettings.TextLogOpen);
+        // The Stop press already wrote the summary; a later stop writes none.
+        rig.run->onStartClicked();
+        rig.run->onStartClicked();
+        EXPECT_EQ(contents(file("run.txt")).count("Actual Attempts"), 1);
+    }
+
+    logText(LogMode::LogNone, file("none.txt"));
+    runCycles(1);
+    EXPECT_FALSE(QFile::exists(file("none.txt")));
+}
+
+TEST_F(Run, ARefusedStartLeavesNoLogOpenAndAnotherWriterIsRefused)
+{
+    logText(LogMode::LogAll, file("run.txt"));
+    rig.view.lists = {};
+    rig.run->onStartClicked();
+    ASSERT_EQ(rig.view.messages.size(), 1);
+    EXPECT_EQ(rig.view.messages[0].title, QStringLiteral("List Box"));
+    EXPECT_FALSE(rig.logSettings.TextLogOpen);
+
+    // Another run (another Vexal) writing the same file refuses this one.
+    rig.target(10, 0, 0, {7});
+    RunRig other;
+    other.target(10, 0, 0, {8});
+    other.pinger.setAnsweringAll();
+    other.logSettings.TextLogMode = LogMode::LogAll;
+    other.logSettings.TextLogFile = file("run.txt");
+    other.run->onStartClicked();
+    ASSERT_TRUE(other.view.running);
+    other.pinger.deliverReplies();
+    rig.run->onStartClicked();
+    ASSERT_EQ(rig.view.messages.size(), 2);
+    EXPECT_EQ(rig.view.messages[1].title, LogFileTitle);
+    EXPECT_EQ(rig.view.messages[1].text,
+              QStringLiteral("The selected log file is already in use.  Please select a new file "
+                             "name to conitinue!"));
+    EXPECT_FALSE(rig.view.running);
+    other.run->onStartClicked();
+    EXPECT_TRUE(contents(file("run.txt")).startsWith("10.0.0.8 "));
+}
+
+TEST_F(Run, DatabaseKeepsOneTablePerRunWithTheLoggedRows)
+{
+    const QString db = file("log.mdb");
+    struct Row { LogMode mode; int rows; };
+    for (const Row &row : {Row{LogMode::LogUnique, 1}, Row{LogMode::LogAll, 3}}) {
+        logDatabase(row.mode, db);
+        runCycles(3);
+        rig.clock.advance(1);
+    }
+    EXPECT_EQ(tables(db), (std::map<std::string, int>{{"Vexal Log Table 12/05/2026 19:12:16", 1},
+                                                      {"Vexal Log Table 12/05/2026 19:12:17", 3}}));
+    EXPECT_FALSE(rig.logSettings.DatabaseOpen);
+    EXPECT_TRUE(rig.view.messages.isEmpty());
+
+    // A second start within the same second finds its table name taken: no
+    // message and no sweep.
+    rig.run->onStartClicked();
+    rig.run->onStartClicked();
+    rig.run->onStartClicked();
+    EXPECT_FALSE(rig.view.running);
+    EXPECT_TRUE(rig.view.messages.isEmpty());
+    EXPECT_EQ(tables(db).size(), 3u);
+}
+
+TEST_F(Run, ATextFileAsDatabaseIsRefusedAndLeftAlone)
+{
+    const QByteArray text = "not a database, just some words of text\n";
+    QFile x(file("x.mdb"));
+    ASSERT_TRUE(x.open(QIODevice::WriteOnly) && x.write(text) == text.size());
+    x.close();
+    logDatabase(LogMode::LogAll, file("x.mdb"));
+    logText(LogMode::LogAll, file("run.txt"));
+    rig.run->onStartClicked();
+
+    ASSERT_EQ(rig.view.messages.size(), 1);
+    EXPECT_EQ(rig.view.messages[0].title, QStringLiteral("Log Database"));
+    EXPECT_EQ(rig.view.messages[0].text,
+              QStringLiteral("The database that you have selected as the log file is not valid.  "
+                             "Please select a different database log file to continue!"));
+    EXPECT_FALSE(rig.view.running);
+    EXPECT_FALSE(rig.view.locked);
+    EXPECT_TRUE(rig.pinger.sentAddresses().isEmpty());
+    EXPECT_EQ(contents(file("x.mdb")), text);
+    EXPECT_FALSE(rig.logSettings.TextLogOpen) << "the refused start closes its text log";
+    EXPECT_FALSE(fileInUse(file("run.txt")));
+}
+
+class RunOnFullDisk : public Run
+{
+protected:
+    void SetUp() override
+    {
+        if (!disk.error().empty())
+            GTEST_SKIP() << disk.error();
+        Run::SetUp();
+    }
+    fulldisk::TinyDisk disk;
+};
+
+TEST_F(RunOnFullDisk, TextLogFullStopsTheSweepAndSaysSoOnce)
+{
+    // On a reply line: the line reaches the disk at the next flush.
+    logText(LogMode::LogAll, disk.filePath("run.txt"));
+    rig.view.continuous = true;
+    rig.run->onStartClicked();
+    ASSERT_EQ(disk.fill(), "");
+    rig.pinger.deliverReplies();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view.running, 2000);
+    ASSERT_EQ(rig.view.messages.size(), 1);
+    EXPECT_EQ(rig.view.messages[0].title, LogFileTitle);
+    EXPECT_EQ(rig.view.messages[0].text, DiskFullText);
+    EXPECT_EQ(rig.pinger.outstanding(), 0);
+
+    // On the summary of a run without replies.
+    disk.release();
+    rig.view.messages.clear();
+    rig.pinger.setAnswering([](Ipv4) { return false; });
+    rig.run->onStartClicked();
+    ASSERT_EQ(disk.fill(), "");
+    rig.run->onStartClicked();
+    EXPECT_FALSE(rig.view.running);
+    ASSERT_EQ(rig.view.messages.size(), 1);
+    EXPECT_EQ(rig.view.messages[0].text, DiskFullText);
+    EXPECT_FALSE(rig.logSettings.TextLogOpen);
+}
+
+TEST_F(RunOnFullDisk, DatabaseFullOnCreateAndOnInsert)
+{
+    ASSERT_EQ(disk.fill(), "");
+    logDatabase(LogMode::LogAll, disk.filePath("log.mdb"));
+    rig.run->onStartClicked();
+    ASSERT_EQ(rig.view.messages.size(), 1);
+    EXPECT_EQ(rig.view.messages[0].title, QStringLiteral("Database Log"));
+    EXPECT_EQ(rig.view.messages[0].text,
+              QStringLiteral("The database log file was not created.  The most likely cause is the "
+                             "disk is full.  Please correct the problem to continue!"));
+    EXPECT_FALSE(rig.view.running);
+
+    // On insert: Retry while still full asks again; Cancel ends the session.
+    disk.release();
+    rig.view.messages.clear();
+    rig.view.continuous = true;
+    rig.run->onStartClicked();
+    ASSERT_TRUE(rig.view.running);
+    ASSERT_EQ(disk.fill(), "");
+    rig.view.answers << RunView::Answer::Retry << RunView::Answer::Cancel;
+    for (int cycle = 0; cycle < 2000 && rig.view.messages.isEmpty(); ++cycle) {
+        rig.pinger.deliverReplies();
+        rig.scheduler.runNext();
+        if (cycle % 200 == 0)
+            QTest::qWait(120);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view.running, 2000);
+    ASSERT_EQ(rig.view.messages.size(), 2);
+    for (const auto &message : rig.view.messages) {
+        EXPECT_EQ(message.title, QStringLiteral("Log Database"));
+        EXPECT_EQ(message.text,
+                  QStringLiteral("The drive that the log file is being saved on has become full.  "
+                                 "Click Retry when you have freed enough space to continue or "
+                                 "Cancel to end the session!"));
+        EXPECT_TRUE(message.retryCancel);
+    }
+    EXPECT_FALSE(rig.logSettings.DatabaseOpen);
+    EXPECT_FALSE(rig.view.locked);
+}
