@@ -57,7 +57,18 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, const QRec
     return l;
 }
 
+const char *const UsageLine = "Vexal[.exe] [/p] [/t] [/d] [/c] [/lfu | /lfa] [/ldu | /lda] /ip [/s]";
+
 } // namespace
+
+QString commandLineHelpText()
+{
+    QString text = QString::fromLatin1(UsageLine) + QLatin1Char('\n');
+    for (const OptionRow &row : OptionRows)
+        text += QStringLiteral("\n  %1  %2").arg(QString::fromLatin1(row.option), -15)
+                    .arg(QString::fromLatin1(row.description));
+    return text;
+}
 
 CommandLineHelpDialog::CommandLineHelpDialog(QWidget *parent)
     : QDialog(parent)
@@ -70,9 +81,7 @@ CommandLineHelpDialog::CommandLineHelpDialog(QWidget *parent)
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(4785 / 15, 7140 / 15);
 
-    label(this, "lblOptions",
-          QStringLiteral("Vexal[.exe] [/p] [/t] [/d] [/c] [/lfu | /lfa] [/ldu | /lda] /ip [/s]"),
-          twips(120, 0, 4455, 255));
+    label(this, "lblOptions", QString::fromLatin1(UsageLine), twips(120, 0, 4455, 255));
 
     auto *grpOptions = new QGroupBox(QStringLiteral("Options"), this);
     grpOptions->setObjectName(QStringLiteral("grpOptions"));

@@ -4,6 +4,9 @@
 
 namespace vexal {
 
+// The window's usage line and option rows as plain text, for a terminal.
+QString commandLineHelpText();
+
 // The command-line help window (objectName "frmCommandLineOptions"): the
 // usage line and one description per option. Run it with exec(); what the
 // closing means for the process is helpEndsProcess()'s to decide, from

@@ -1,29 +1,86 @@
+#include "app/commandlinehelp.h"
+#include "app/commandlinehelpdialog.h"
+#include "app/consoledialogs.h"
 #include "app/dialogs.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "app/terminationwatcher.h"
 #include "common/clock.h"
 #include "common/logsettings.h"
+#include "run/sweeprun.h"
 #include "sweep/pinger.h"
 #include "sweep/stepscheduler.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <memory>
+
 int main(int argc, char *argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QString commandLine = vexal::commandLineFromArguments(arguments);
+
+    // Without a display a hidden sweep still runs, on Qt's offscreen
+    // platform; a window nobody can see is refused before Qt would abort.
+    const bool asksForHelp = vexal::commandLineAsksForHelp(commandLine);
+    const vexal::DisplayMode display = vexal::displayMode(
+        vexal::environmentHasDisplay(), vexal::commandLineHides(commandLine) || asksForHelp);
+    if (display == vexal::DisplayMode::NoDisplay) {
+        std::fprintf(stderr, "Vexal needs a display (DISPLAY or WAYLAND_DISPLAY is not set). To "
+                             "sweep without one, put /s on the command line.\n");
+        return 2;
+    }
+    const bool headless = display == vexal::DisplayMode::Headless;
+    if (headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexal"));
     QApplication::setApplicationVersion(QStringLiteral(VEXAL_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/vexal/vexal.png")));
 
-    const QString commandLine = vexal::commandLineFromArguments(QApplication::arguments());
+    if (asksForHelp) {
+        bool closedByOk = true;
+        if (headless) {
+            // Nobody could press OK; the help goes to the terminal instead.
+            std::fprintf(stdout, "%s\n", vexal::commandLineHelpText().toLocal8Bit().constData());
+        } else {
+            vexal::CommandLineHelpDialog help;
+            help.exec();
+            closedByOk = help.closedByOk();
+        }
+        if (vexal::helpEndsProcess(closedByOk, commandLine))
+            return 0;
+    }
 
-    vexal::QtDialogs dialogs;
+    std::unique_ptr<vexal::Dialogs> dialogs;
+    if (headless)
+        dialogs = std::make_unique<vexal::ConsoleDialogs>();
+    else
+        dialogs = std::make_unique<vexal::QtDialogs>();
     vexal::SystemClock clock;
     vexal::LogSettings logSettings;
     vexal::TimerStepScheduler scheduler;
     const std::unique_ptr<vexal::Pinger> pinger = vexal::createSystemPinger();
 
-    vexal::MainWindow window({dialogs, *pinger, scheduler, clock, logSettings}, commandLine);
+    vexal::MainWindow window({*dialogs, *pinger, scheduler, clock, logSettings}, commandLine);
     QObject::connect(&window, &vexal::MainWindow::endProcessRequested, &app, &QApplication::exit);
+    if (headless) {
+        // A hidden start refused by a check has shown its message on standard
+        // error; nobody is left to change anything, so the process ends.
+        QObject::connect(&window, &vexal::MainWindow::commandLineApplied, &app,
+                         [](bool started) {
+                             if (!started)
+                                 QApplication::exit(1);
+                         });
+    }
+    vexal::TerminationWatcher termination;
+    QObject::connect(&termination, &vexal::TerminationWatcher::terminationRequested, &window,
+                     [&window] { window.run().endFromOutside(); });
+
     window.show();
     return app.exec();
 }

@@ -4,7 +4,14 @@
 #include "addresses/selectioncheck.h"
 #include "app/octetlistbox.h"
 #include "app/settingfield.h"
+#include "addresses/ipfile.h"
+#include "addresses/ipfilecommands.h"
 #include "app/settingscheck.h"
+#include "common/clock.h"
+#include "common/procedures.h"
+#include "logging/databaselog.h"
+#include "logging/errorlog.h"
+#include "logging/logsettingsdialog.h"
 #include "app/windowlook.h"
 #include "run/sweeprun.h"
 #include "sweep/sweepcontroller.h"
@@ -61,6 +68,8 @@ MainWindow::MainWindow(const MainWindowServices &services, const QString &comman
                        QWidget *parent)
     : QWidget(parent)
     , m_dialogs(services.dialogs)
+    , m_logSettings(services.logSettings)
+    , m_clock(services.clock)
     , m_commandLine(commandLine)
 {
     m_run = new SweepRun({services.pinger, services.scheduler, services.clock, services.logSettings},
@@ -69,6 +78,13 @@ MainWindow::MainWindow(const MainWindowServices &services, const QString &comman
     connect(m_run, &SweepRun::endProcessRequested, this, &MainWindow::endProcessRequested);
     buildControls();
     load();
+    m_ipFiles = new IPFileCommands(
+        m_dialogs, {[this] { return selections(); }, [this](const AddressSet &s) { setSelections(s); }},
+        this);
+    connect(cmdSaveIPFile, &QPushButton::clicked, m_ipFiles, &IPFileCommands::saveIPFile);
+    connect(cmdOpenIPFile, &QPushButton::clicked, m_ipFiles, &IPFileCommands::openIPFile);
+    connect(cmdLog, &QPushButton::clicked, this, &MainWindow::onLogClicked);
+    connect(cmdAbout, &QPushButton::clicked, this, &MainWindow::onAboutClicked);
 }
 
 MainWindow::~MainWindow()
@@ -209,11 +225,6 @@ void MainWindow::fillIPListBoxes()
         list->fill();
 }
 
-void MainWindow::setCommandLineHandler(std::function<void(const QString &)> handler)
-{
-    m_commandLineHandler = std::move(handler);
-}
-
 void MainWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -226,8 +237,123 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::onActivated()
 {
-    if (m_run->commandLinePending() && m_commandLineHandler)
-        m_commandLineHandler(m_commandLine);
+    // Every activation applies a pending command line again, so a command
+    // line whose start was refused is tried again after the Log or About
+    // window closes.
+    if (!m_run->commandLinePending() || m_run->isRunning())
+        return;
+    parseCommands(m_commandLine, *this);
+    emit commandLineApplied(m_run->isRunning());
+}
+
+void MainWindow::showModalOver(QDialog &dialog)
+{
+    dialog.exec();
+    QTimer::singleShot(0, this, &MainWindow::onActivated);
+}
+
+void MainWindow::setAboutHandler(std::function<void(QWidget *)> handler)
+{
+    m_aboutHandler = std::move(handler);
+}
+
+void MainWindow::onLogClicked()
+{
+    LogSettingsDialog dialog(m_logSettings, m_dialogs, this);
+    showModalOver(dialog);
+}
+
+void MainWindow::onAboutClicked()
+{
+    if (m_aboutHandler)
+        m_aboutHandler(this);
+    QTimer::singleShot(0, this, &MainWindow::onActivated);
+}
+
+void MainWindow::minimise()
+{
+    setWindowState((windowState() & ~Qt::WindowMaximized) | Qt::WindowMinimized);
+}
+
+void MainWindow::hide()
+{
+    QWidget::hide();
+}
+
+void MainWindow::setPacketSizeText(const QString &text)
+{
+    txtPacketSize->setText(text);
+}
+
+void MainWindow::setTimeoutText(const QString &text)
+{
+    txtTimeOut->setText(text);
+}
+
+void MainWindow::setDelayText(const QString &text)
+{
+    txtDelay->setText(text);
+}
+
+void MainWindow::tickContinuousCycle()
+{
+    // The box's handler runs on the change, as for a click.
+    chkContinueCycle->setChecked(true);
+}
+
+void MainWindow::selectOctet(int list, int position)
+{
+    OctetList selection = lstIP[std::size_t(list)]->selection();
+    selection.setSelected(position, true);
+    lstIP[std::size_t(list)]->setSelection(selection);
+}
+
+LogSettings &MainWindow::logSettings()
+{
+    return m_logSettings;
+}
+
+bool MainWindow::isValidIP(const QString &text)
+{
+    return vexal::isValidIP(text);
+}
+
+bool MainWindow::fileExists(const QString &path)
+{
+    return vexal::fileExists(path);
+}
+
+bool MainWindow::validFile(const QString &name)
+{
+    return vexal::validFile(name);
+}
+
+bool MainWindow::validMDB(const QString &name)
+{
+    return vexal::validMDB(name);
+}
+
+bool MainWindow::correctIPFileType(const QString &name)
+{
+    if (vexal::correctIPFileType(name))
+        return true;
+    showMessage(InvalidIPFile.title, InvalidIPFile.text);
+    return false;
+}
+
+void MainWindow::readAndPopulate(const QString &name)
+{
+    setSelections(vexal::readAndPopulate(name));
+}
+
+void MainWindow::createErrorLog(const QString &message)
+{
+    vexal::createErrorLog(message, m_clock.currentDateTime());
+}
+
+void MainWindow::start()
+{
+    onStartClicked();
 }
 
 void MainWindow::changeEvent(QEvent *event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "addresses/octetlist.h"
+#include "app/commandline.h"
 #include "app/dialogs.h"
 #include "run/runview.h"
 
@@ -11,6 +12,7 @@
 #include <functional>
 
 class QCheckBox;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -20,6 +22,7 @@ class QPushButton;
 namespace vexal {
 
 class Clock;
+class IPFileCommands;
 class OctetListBox;
 class Pinger;
 class SettingField;
@@ -43,7 +46,7 @@ struct MainWindowServices
 // SweepRun, which holds the run itself; the window shows it and forwards the
 // clicks. Controls keep the window's long-standing names (cmdStart, txtIP,
 // lstIP, ...).
-class MainWindow final : public QWidget, private RunView
+class MainWindow final : public QWidget, private RunView, private CommandLineTarget
 {
     Q_OBJECT
 
@@ -61,8 +64,13 @@ public:
     void setSelections(const AddressSet &lists);
     SweepRun &run() { return *m_run; }
 
-    // Applied on every activation while a command line is pending.
-    void setCommandLineHandler(std::function<void(const QString &)> handler);
+    // Shows a window of the program modally over this one; when it closes,
+    // the main window is activated again (and a pending command line is
+    // applied again).
+    void showModalOver(QDialog &dialog);
+    // What the About button opens; handed in, as the About window is not
+    // this window's business.
+    void setAboutHandler(std::function<void(QWidget *parent)> handler);
 
     // Shows a message box; no new echo request is sent while it waits.
     Dialogs::Answer showMessage(const QString &title, const QString &text,
@@ -79,6 +87,8 @@ signals:
     // A single-cycle sweep started from the command line has ended: the
     // process is to end now, with this exit code.
     void endProcessRequested(int exitCode);
+    // The command line has been applied and its sweep start attempted.
+    void commandLineApplied(bool sweepStarted);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -103,6 +113,26 @@ private:
     SummaryCaptions summaryCaptions() override;
     Answer showMessage(const QString &title, const QString &text, bool retryCancel) override;
 
+    // CommandLineTarget
+    void minimise() override;
+    void hide() override;
+    void setPacketSizeText(const QString &text) override;
+    void setTimeoutText(const QString &text) override;
+    void setDelayText(const QString &text) override;
+    void tickContinuousCycle() override;
+    void selectOctet(int list, int position) override;
+    LogSettings &logSettings() override;
+    bool isValidIP(const QString &text) override;
+    bool fileExists(const QString &path) override;
+    bool validFile(const QString &name) override;
+    bool validMDB(const QString &name) override;
+    bool correctIPFileType(const QString &name) override;
+    void readAndPopulate(const QString &name) override;
+    void createErrorLog(const QString &message) override;
+    void start() override;
+
+    void onLogClicked();
+    void onAboutClicked();
     void buildControls();
     void load();
     void onActivated();
@@ -112,10 +142,13 @@ private:
     void pasteIntoOctetField(int index);
 
     Dialogs &m_dialogs;
+    LogSettings &m_logSettings;
+    const Clock &m_clock;
     SweepRun *m_run = nullptr;
+    IPFileCommands *m_ipFiles = nullptr;
+    std::function<void(QWidget *)> m_aboutHandler;
 
     const QString m_commandLine;
-    std::function<void(const QString &)> m_commandLineHandler;
     bool m_activatedOnce = false;
 
     // Controls.
