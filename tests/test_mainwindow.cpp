@@ -4,6 +4,8 @@
 #include "sweep/sweepcontroller.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QTimer>
 #include <QClipboard>
 #include <QScreen>
 #include <QSignalSpy>
@@ -430,32 +432,51 @@ TEST(MainWindow, ContinuousCyclingAndTheMinimisedCaption)
     EXPECT_FALSE(rig.find<QLabel>("lblCurrentCycle")->isEnabled());
 }
 
-TEST(MainWindow, CommandLineSingleCycleEndsTheProcess)
+TEST(MainWindow, CommandLineIsAppliedOnEveryActivationWhilePending)
 {
-    WindowRig rig(QStringLiteral("/ip 10.0.0.1"));
-    EXPECT_TRUE(rig.window->commandLinePending());
+    // Applied at the first showing: minimised, the address selected, started;
+    // the single cycle's end ends the process once its reply is in.
+    WindowRig rig(QStringLiteral("/ip 10.0.0.1 /t 500"));
     QSignalSpy ended(rig.window.get(), &MainWindow::endProcessRequested);
     rig.pinger.setAnsweringAll();
-    rig.select(0, {10});
-    rig.select(1, {0});
-    rig.select(2, {0});
-    rig.select(3, {1});
-    rig.button("cmdStart")->click();
-    rig.scheduler.runSteps(1);
-    EXPECT_EQ(ended.count(), 0) << "the reply is not in yet";
+    rig.window->show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(rig.window->isMinimized());
+    EXPECT_EQ(rig.field("txtTimeOut")->text(), QStringLiteral("500"));
+    EXPECT_EQ(rig.window->startTag(), QStringLiteral("Stop"));
+    EXPECT_EQ(rig.pinger.sentAddresses(), QList<Ipv4>{makeIpv4(10, 0, 0, 1)});
     rig.pinger.deliverReplies();
+    rig.scheduler.runNext();
     ASSERT_EQ(ended.count(), 1);
     EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
 
-    // A user's Stop clears the pending command line.
-    WindowRig stopped(QStringLiteral("/c"));
-    stopped.select(0, {10});
-    stopped.select(1, {0});
-    stopped.select(2, {0});
-    stopped.select(3, {1});
-    stopped.button("cmdStart")->click();
+    // A start the checks refuse is tried again when a window of the program
+    // shown over this one closes; a message box closing is no activation.
+    WindowRig refused(QStringLiteral("/t 300"));
+    refused.window->show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(refused.dialogs.messages.size(), 1);
+    EXPECT_EQ(refused.dialogs.messages[0].title, QStringLiteral("List Box"));
+    QDialog over(refused.window.get());
+    QTimer::singleShot(0, &over, &QDialog::reject);
+    refused.window->showModalOver(over);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(refused.dialogs.messages.size(), 2);
+
+    // Once the user has stopped a command-line sweep the line is no longer
+    // pending: a later single sweep by hand returns to idle.
+    WindowRig stopped(QStringLiteral("/ip 10.0.0.1"));
+    QSignalSpy stoppedEnded(stopped.window.get(), &MainWindow::endProcessRequested);
+    stopped.pinger.setAnsweringAll();
+    stopped.window->show();
+    QCoreApplication::processEvents();
     stopped.button("cmdStart")->click();
     EXPECT_FALSE(stopped.window->commandLinePending());
+    stopped.button("cmdStart")->click();
+    stopped.pinger.deliverReplies();
+    stopped.scheduler.runNext();
+    EXPECT_EQ(stopped.window->startTag(), QStringLiteral("Start"));
+    EXPECT_EQ(stoppedEnded.count(), 0);
 }
 
 TEST(MainWindow, EnterStartsAndEscapeExits)
