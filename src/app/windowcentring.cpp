@@ -5,22 +5,19 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 namespace vexal {
 
 namespace {
 
-bool frameKnown(const QWidget *window)
+// Asked of the native window: QWidget's own idea of its frame is refreshed
+// only when the window moves, and the window manager's reparenting moves
+// nothing that Qt reports.
+QMargins frameOf(const QWidget *window)
 {
-    return window->frameGeometry() != window->geometry();
-}
-
-QMargins frameMargins(const QWidget *window)
-{
-    const QRect outer = window->frameGeometry();
-    const QRect inner = window->geometry();
-    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
-                    outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    const QWindow *handle = window->windowHandle();
+    return handle ? handle->frameMargins() : QMargins();
 }
 
 } // namespace
@@ -32,22 +29,21 @@ WindowCentring::WindowCentring(QWidget *window)
     m_window->installEventFilter(this);
 }
 
-QSize WindowCentring::outerSize() const
+QMargins WindowCentring::estimatedFrame() const
 {
-    if (frameKnown(m_window))
-        return m_window->frameGeometry().size();
-    const QWidget *model = m_window->parentWidget() ? m_window->parentWidget()->window() : nullptr;
-    if (!model || !model->isVisible() || !frameKnown(model)) {
-        model = nullptr;
-        for (const QWidget *other : QApplication::topLevelWidgets()) {
-            if (other != m_window && other->isVisible() && other->isWindow() && frameKnown(other)) {
-                model = other;
-                break;
-            }
-        }
+    const QMargins own = frameOf(m_window);
+    if (!own.isNull())
+        return own;
+    if (const QWidget *parent = m_window->parentWidget()) {
+        const QWidget *model = parent->window();
+        if (model->isVisible() && !frameOf(model).isNull())
+            return frameOf(model);
     }
-    const QMargins margins = model ? frameMargins(model) : QMargins();
-    return m_window->size().grownBy(margins);
+    for (const QWidget *other : QApplication::topLevelWidgets()) {
+        if (other != m_window && other->isVisible() && !frameOf(other).isNull())
+            return frameOf(other);
+    }
+    return QMargins();
 }
 
 void WindowCentring::centre()
@@ -58,11 +54,14 @@ void WindowCentring::centre()
     if (!screen)
         return;
     const QRect area = screen->geometry();
-    m_outerUsed = outerSize();
-    // move() places the frame's top-left corner, so this is the outer size
-    // centred, as the user sees the window.
-    m_window->move(area.x() + (area.width() - m_outerUsed.width()) / 2,
-                   area.y() + (area.height() - m_outerUsed.height()) / 2);
+    m_frameUsed = estimatedFrame();
+    const QSize outer = m_window->size().grownBy(m_frameUsed);
+    const QPoint frameTopLeft(area.x() + (area.width() - outer.width()) / 2,
+                              area.y() + (area.height() - outer.height()) / 2);
+    // setGeometry() places the client area, whatever Qt believes the frame
+    // to be at this moment.
+    m_window->setGeometry(QRect(frameTopLeft + QPoint(m_frameUsed.left(), m_frameUsed.top()),
+                                m_window->size()));
 }
 
 bool WindowCentring::eventFilter(QObject *watched, QEvent *event)
@@ -76,10 +75,13 @@ bool WindowCentring::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::Move:
     case QEvent::Resize:
-        // The window manager's frame arrives as a move of the client area.
-        if (m_settling && frameKnown(m_window)) {
+    case QEvent::Paint:
+    case QEvent::WindowActivate:
+        // The frame's arrival is looked for on whatever comes next; the
+        // window is decorated by its first paint at the latest.
+        if (m_settling && !frameOf(m_window).isNull()) {
             m_settling = false;
-            if (m_window->frameGeometry().size() != m_outerUsed)
+            if (frameOf(m_window) != m_frameUsed)
                 centre();
         }
         break;

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QMargins>
 #include <QObject>
-#include <QSize>
 
 class QWidget;
 
@@ -11,10 +11,13 @@ namespace vexal {
 // borders included, each time it is shown.
 //
 // Under X11 the window manager adds the frame only after the window is
-// mapped, so at show time the frame is unknown. The centring then borrows
-// the frame of another visible top-level window (the parent's, as a rule:
-// same window manager, same decoration) and, once the window's own frame
-// is reported, centres again if it turned out different.
+// mapped, so at show time the frame is unknown. The centring then borrows the frame of another
+// visible top-level window (the parent's, as a rule: same window manager,
+// same decoration) and, once the window's own frame is known, centres again
+// if it turned out different. Without a window manager there is no frame
+// and the client area is centred.
+//
+// Usage: `new WindowCentring(this);` in the window's constructor.
 class WindowCentring final : public QObject
 {
     Q_OBJECT
@@ -30,10 +33,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QSize outerSize() const;
+    QMargins estimatedFrame() const;
 
     QWidget *m_window;
-    QSize m_outerUsed;
+    QMargins m_frameUsed;
     bool m_settling = false;
 };
 
