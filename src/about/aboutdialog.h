@@ -49,9 +49,6 @@ public:
     // By default an immediate repaint of the photograph.
     void setPictureRepaint(PictureRepaint repaint);
 
-    // Where the photograph is, in twips (its size while hidden is the last one set).
-    QRect pictureTwips() const { return m_pictureTwips; }
-
 public slots:
     // tmrPicture: puts the window back as it was before the photograph.
     void onPictureTimerTick();

@@ -70,8 +70,12 @@ bool WindowCentring::eventFilter(QObject *watched, QEvent *event)
         return false;
     switch (event->type()) {
     case QEvent::Show:
-        centre();
-        m_settling = true;
+        // Restoring a minimised window shows it again spontaneously; it
+        // stays where the user left it.
+        if (!event->spontaneous()) {
+            centre();
+            m_settling = true;
+        }
         break;
     case QEvent::Move:
     case QEvent::Resize:

@@ -8,7 +8,7 @@ class QWidget;
 namespace vexal {
 
 // Centres a top-level window on its screen by its outer size, title bar and
-// borders included, each time it is shown.
+// borders included, each time the program shows it.
 //
 // Under X11 the window manager adds the frame only after the window is
 // mapped, so at show time the frame is unknown. The centring then borrows the frame of another
