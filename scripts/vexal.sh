@@ -39,6 +39,7 @@ packages=(
     libsqlite3-dev sqlite3
     googletest libgtest-dev
     iproute2 libcap2-bin procps
+    desktop-file-utils
     fping
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2
 )

@@ -1,3 +1,5 @@
+#include "about/aboutdialog.h"
+#include "about/typedcharacters.h"
 #include "app/commandlinehelp.h"
 #include "app/commandlinehelpdialog.h"
 #include "app/consoledialogs.h"
@@ -77,6 +79,18 @@ int main(int argc, char *argv[])
                                  QApplication::exit(1);
                          });
     }
+    // What is typed into the About window is remembered for the whole run.
+    vexal::TypedCharacters aboutTyped;
+    window.setAboutHandler([&aboutTyped, &commandLine](QWidget *parent) {
+        vexal::AboutDialog about(aboutTyped, parent);
+        about.setCommandLineHandler([&commandLine](QWidget *aboutWindow) {
+            vexal::CommandLineHelpDialog help(aboutWindow);
+            help.exec();
+            if (vexal::helpEndsProcess(help.closedByOk(), commandLine))
+                QApplication::exit(0);
+        });
+        about.exec();
+    });
     vexal::TerminationWatcher termination;
     QObject::connect(&termination, &vexal::TerminationWatcher::terminationRequested, &window,
                      [&window] { window.run().endFromOutside(); });

@@ -1,5 +1,7 @@
 #include "app/windowlook.h"
 
+#include "app/windowcentring.h"
+
 #include <QEvent>
 #include <QFont>
 #include <QGuiApplication>
@@ -8,48 +10,6 @@
 
 namespace vexal {
 
-namespace {
-
-void moveToCentre(QWidget *window)
-{
-    const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    const QSize outer = window->frameGeometry().size();
-    // A top-level move() places the frame's corner, so the outer size is
-    // what is centred.
-    window->move(area.x() + (area.width() - outer.width()) / 2,
-                 area.y() + (area.height() - outer.height()) / 2);
-}
-
-// Watches for the first frame the window manager puts around the window.
-class FrameWatcher final : public QObject
-{
-public:
-    explicit FrameWatcher(QWidget *window) : QObject(window), m_window(window)
-    {
-        window->installEventFilter(this);
-    }
-
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == m_window
-            && (event->type() == QEvent::Move || event->type() == QEvent::Resize
-                || event->type() == QEvent::Show)
-            && m_window->frameGeometry().size() != m_window->size()) {
-            m_window->removeEventFilter(this);
-            moveToCentre(m_window);
-            deleteLater();
-        }
-        return false;
-    }
-
-private:
-    QWidget *m_window;
-};
-
-} // namespace
 
 void applyFormLook(QWidget *window)
 {
@@ -71,9 +31,12 @@ void applyFormLook(QWidget *window)
 
 void centreOnScreen(QWidget *window)
 {
-    moveToCentre(window);
-    if (window->frameGeometry().size() == window->size())
-        new FrameWatcher(window);
+    // One watcher per window: it centres again when the window manager's
+    // frame turns out different from the one assumed.
+    auto *centring = window->findChild<WindowCentring *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!centring)
+        centring = new WindowCentring(window);
+    centring->centre();
 }
 
 } // namespace vexal
