@@ -131,6 +131,12 @@ TEST_F(CommandLine, RefusalsGoToTheErrorLogAndAStartWithoutAddressesFails)
         "to continue!\n"))
         << refused.standardError.constData();
 
+    // Help without a display goes to the terminal and ends the process.
+    start(QStringLiteral("/?"));
+    EXPECT_EQ(finish().exitCode, 0);
+    EXPECT_TRUE(process.readAllStandardOutput().startsWith(
+        "Vexal[.exe] [/p] [/t] [/d] [/c] [/lfu | /lfa] [/ldu | /lda] /ip [/s]\n"));
+
     start(QStringLiteral("/ip 127.0.0.1"));
     const Outcome noDisplay = finish();
     EXPECT_EQ(noDisplay.exitCode, 2);
