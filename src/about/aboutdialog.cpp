@@ -2,6 +2,7 @@
 
 #include "about/typedcharacters.h"
 #include "app/windowcentring.h"
+#include "app/windowlook.h"
 
 #include <QDesktopServices>
 #include <QKeyEvent>
@@ -126,13 +127,6 @@ void AboutDialog::buildControls()
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(3015 / TwipsPerPixel, 3135 / TwipsPerPixel);
-    // The same face and size as the main window, for which the twip
-    // layouts were drawn.
-    QFont small = font();
-    small.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                       QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans")});
-    small.setPixelSize(11);
-    setFont(small);
 
     // Created in tab order: OK first.
     cmdOK = place(new QPushButton(QStringLiteral("OK"), this), "cmdOK", QRect(120, 2640, 1335, 375));
@@ -167,6 +161,10 @@ void AboutDialog::buildControls()
     connect(cmdOK, &QPushButton::clicked, this, &AboutDialog::accept);
     connect(cmdCommandLine, &QPushButton::clicked, this, &AboutDialog::onCommandLineClicked);
     connect(tmrPicture, &QTimer::timeout, this, &AboutDialog::onPictureTimerTick);
+    // The same face and size as the main window, for which the twip layouts
+    // were drawn; set on every control, the text box included.
+    applyFormLook(this);
+    txtAbout->setTabStopDistance(txtAbout->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 6);
 }
 
 void AboutDialog::showEvent(QShowEvent *event)
