@@ -526,7 +526,7 @@ void MainWindow::chkContinueCycle_Click()
     }
 }
 
-void MainWindow::UpdateCycleLabel(int cycle)
+void MainWindow::UpdateCycleLabel(qint64 cycle)
 {
     lblActualCurrentCycle->setText(QString::number(cycle));
 }

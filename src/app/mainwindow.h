@@ -58,7 +58,7 @@ public:
     AddressSet selections() const;
     // Replaces the selections of the four lists.
     void setSelections(const AddressSet &lists);
-    double responseCount() const { return m_responseCount; }
+    qint64 responseCount() const { return m_responseCount; }
     const UniqueAddresses &uniqueAddresses() const { return m_unique; }
     SweepController &controller() { return *m_controller; }
 
@@ -104,7 +104,7 @@ private:
     void setRunIndicator(bool running);
     void UpdateHits();
     QString DisplayCurrentTime();
-    void UpdateCycleLabel(int cycle);
+    void UpdateCycleLabel(qint64 cycle);
     void pngVexalscan_PingReply(quint32 address);
     void showCurrentAddress(quint32 address);
     void requestDisplay();
@@ -125,7 +125,7 @@ private:
 
     // Run state.
     bool m_runActive = false;
-    double m_responseCount = 0;
+    qint64 m_responseCount = 0;
     UniqueAddresses m_unique;
     ElapsedClock m_elapsed;
 
