@@ -140,6 +140,7 @@ private:
     void drain(Channel &channel);
     void drainAll();
     void discardQueued(Channel &channel);
+    void discardErrors(Channel &channel);
     // Emits replied() for m_ready, then settled() if that or an expiry
     // emptied the books.
     void deliver();
@@ -313,6 +314,11 @@ bool LinuxPinger::addChannel(int fd)
         };
         sock_fprog program{std::size(code), code};
         ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+        // Without IP_RECVERR a raw socket's send reports success when a
+        // full device queue dropped the datagram (ENOBUFS), and the request
+        // would be lost unseen. With it, ICMP errors about our requests are
+        // queued aside as well; drain() throws them away.
+        ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     }
 
     channel->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
@@ -530,8 +536,15 @@ void LinuxPinger::drain(Channel &channel)
             header.msg_hdr.msg_flags = 0;
         }
         const int count = ::recvmmsg(channel.fd, m_rxHeaders.data(), BatchSize, MSG_DONTWAIT, nullptr);
+        if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // A pending error (an ICMP error about one of our requests, on
+            // a raw socket) is returned once; its report waits aside and
+            // would take room from replies.
+            discardErrors(channel);
+            continue;
+        }
         if (count <= 0) {
-            emptied = count == 0 || errno == EAGAIN || errno == EWOULDBLOCK;
+            emptied = true;
             break;
         }
         const qint64 readAt = monotonicNanoseconds();
@@ -575,8 +588,21 @@ void LinuxPinger::drainAll()
         drain(*channel);
 }
 
+void LinuxPinger::discardErrors(Channel &channel)
+{
+    for (int batch = 0; batch < MaxBatchesPerDrain; ++batch) {
+        for (mmsghdr &header : m_rxHeaders) {
+            header.msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            header.msg_hdr.msg_controllen = ControlRoom;
+        }
+        if (::recvmmsg(channel.fd, m_rxHeaders.data(), BatchSize, MSG_ERRQUEUE | MSG_DONTWAIT, nullptr) < BatchSize)
+            break;
+    }
+}
+
 void LinuxPinger::discardQueued(Channel &channel)
 {
+    discardErrors(channel);
     for (int batch = 0; batch < MaxBatchesPerDrain; ++batch) {
         for (mmsghdr &header : m_rxHeaders) {
             header.msg_hdr.msg_namelen = sizeof(sockaddr_in);
