@@ -165,12 +165,13 @@ private:
 };
 
 void report(const char *mode, qint64 ms, qint64 replies, qint64 attempts, qint64 stallMs,
-            const QString &mechanism, qint64 early = 0)
+            const QString &mechanism, qint64 refused = 0, qint64 early = 0)
 {
-    std::printf("RESULT mode=%s ms=%lld replies=%lld attempts=%lld peak_mb=%.1f stall_ms=%lld socket=%s early=%lld\n",
+    std::printf("RESULT mode=%s ms=%lld replies=%lld attempts=%lld peak_mb=%.1f stall_ms=%lld socket=%s "
+                "refused=%lld early=%lld\n",
                 mode, static_cast<long long>(ms), static_cast<long long>(replies),
                 static_cast<long long>(attempts), peakMegabytes(), static_cast<long long>(stallMs),
-                qPrintable(mechanism), static_cast<long long>(early));
+                qPrintable(mechanism), static_cast<long long>(refused), static_cast<long long>(early));
     std::fflush(stdout);
 }
 
@@ -264,7 +265,7 @@ int runEngine(int argc, char **argv, const QString &range, int timeoutMs)
     QElapsedTimer wall;
     QObject::connect(&controller, &SweepController::finished, &app, [&] {
         report("engine", wall.elapsed(), replies, controller.attemptCount(), stalls.longestGapMs(),
-               pinger->mechanism(), lifetimes.endedEarly());
+               pinger->mechanism(), controller.refusedCount(), lifetimes.endedEarly());
         app.exit(0);
     });
     QTimer::singleShot(DeadlineMs, &app, [&] { app.exit(3); });
@@ -318,7 +319,7 @@ int runWindow(int argc, char **argv, const QString &range)
                         qPrintable(text("lblActualResponse")), qPrintable(text("lblActualAttempts")),
                         static_cast<long long>(listed), qPrintable(text("lblUniqueResponses")));
             report("window", ms, window.responseCount(), window.controller().attemptCount(),
-                   stalls.longestGapMs(), pinger->mechanism());
+                   stalls.longestGapMs(), pinger->mechanism(), window.controller().refusedCount());
             app.exit(window.startTag() == QStringLiteral("Start") ? 0 : 5);
         });
     });
@@ -337,11 +338,15 @@ struct Result
     qint64 replies = 0;
     double peakMb = 0;
     qint64 stallMs = 0;
+    qint64 refused = 0;
     qint64 early = 0;
     QString socket;
+    bool silent = false;
 
     double rate() const { return double(targets) * 1000.0 / double(std::max<qint64>(ms, 1)); }
-    qint64 lost() const { return targets - replies; }
+    // Requests that left and got no reply; a refused one never left (the
+    // broadcast address at the end of 127.0.0.0/8).
+    qint64 lost() const { return targets - refused - replies; }
 };
 
 Result runChild(const QString &mode, const QString &range, const QStringList &extra = {})
@@ -371,6 +376,7 @@ Result runChild(const QString &mode, const QString &range, const QStringList &ex
         result.replies = fields["replies"].toLongLong();
         result.peakMb = fields["peak_mb"].toDouble();
         result.stallMs = fields["stall_ms"].toLongLong();
+        result.refused = fields["refused"].toLongLong();
         result.early = fields["early"].toLongLong();
         result.socket = fields["socket"];
         result.ok = child.exitCode() == 0;
@@ -384,11 +390,13 @@ void printRow(const char *name, const Result &r)
 {
     if (!r.ok)
         return;
-    std::printf("%-9s %-14s %9.0f targets/s  %8lld replies (%5lld lost)  %7.3f s wall  %6.1f MB peak"
-                "  longest gap %3lld ms  [%s socket]\n",
-                name, qPrintable(r.range), r.rate(), static_cast<long long>(r.replies),
-                static_cast<long long>(r.lost()), double(r.ms) / 1000.0, r.peakMb,
-                static_cast<long long>(r.stallMs), qPrintable(r.socket));
+    const QString outcome = r.silent ? QStringLiteral("silent, %1 ended early").arg(r.early)
+                                     : QStringLiteral("%1 lost").arg(r.lost())
+                                           + (r.refused ? QStringLiteral(", %1 refused").arg(r.refused) : QString());
+    std::printf("%-7s %-13s %7.0f targets/s %8lld replies (%s)  %6.3f s wall  %5.1f MB peak"
+                "  longest gap %2lld ms  [%s socket]\n",
+                name, qPrintable(r.range), r.rate(), static_cast<long long>(r.replies), qPrintable(outcome),
+                double(r.ms) / 1000.0, r.peakMb, static_cast<long long>(r.stallMs), qPrintable(r.socket));
 }
 
 // fping over the whole range (both ends included, like the sweep), -a
@@ -479,6 +487,7 @@ int runAll(int argc, char **argv, bool large)
         linkWindow = runChild("--window", Link16);
         linkFping = runFping(Link16);
         silent = runChild("--engine", Silent16, {QString::number(SilentTimeoutMs)});
+        silent.silent = true;
     }
     const Result slash8 = large ? runChild("--engine", Loopback8, loopbackTimeout) : Result{};
 

@@ -243,24 +243,26 @@ TEST(SweepController, RefusedRequestsCountAsUnansweredAndAreReportedOncePerKind)
         std::function<std::optional<QString>(Ipv4, qint64)> refuses;
         bool stopAfterFirstTurn;
         qint64 attempts;
+        qint64 refused;
         QString failure;
         std::string written;
     };
     const AddressSet six = {values({10}), values({0}), values({0, 1}), values({1, 2, 255})};
     const Row rows[] = {
         {"a broadcast address among others", six, false,
-         [&](Ipv4 a, qint64) { return (a & 0xff) == 255 ? std::optional(denied) : std::nullopt; }, false, 6,
+         [&](Ipv4 a, qint64) { return (a & 0xff) == 255 ? std::optional(denied) : std::nullopt; }, false, 6, 2,
          QString(), "Vexal: cannot send an echo request to 10.0.0.255: Permission denied\n"},
         {"nothing could be sent", six, false,
-         [&](Ipv4 a, qint64) { return (a & 0xff) == 255 ? denied : unreachable; }, false, 6, unreachable,
+         [&](Ipv4 a, qint64) { return (a & 0xff) == 255 ? denied : unreachable; }, false, 6, 6, unreachable,
          "Vexal: cannot send an echo request to 10.0.0.1: Network is unreachable\n"
          "Vexal: cannot send an echo request to 10.0.0.255: Permission denied\n"},
         {"the network goes in the third cycle", six, true,
          [&](Ipv4, qint64 left) { return left >= 12 ? std::optional(unreachable) : std::nullopt; }, true,
-         SweepController::TargetsPerTurn, unreachable,
+         SweepController::TargetsPerTurn, SweepController::TargetsPerTurn - 12, unreachable,
          "Vexal: cannot send an echo request to 10.0.0.1: Network is unreachable\n"},
         {"stopped before any could be sent", {values({10}), values({0}), range(0, 255), range(0, 255)}, false,
-         [&](Ipv4, qint64) { return unreachable; }, true, SweepController::TargetsPerTurn, unreachable,
+         [&](Ipv4, qint64) { return unreachable; }, true, SweepController::TargetsPerTurn,
+         SweepController::TargetsPerTurn, unreachable,
          "Vexal: cannot send an echo request to 10.0.0.0: Network is unreachable\n"},
     };
     for (const Row &row : rows) {
@@ -275,6 +277,7 @@ TEST(SweepController, RefusedRequestsCountAsUnansweredAndAreReportedOncePerKind)
         rig.pinger.expireOutstanding();
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), row.written);
         EXPECT_EQ(rig.controller.attemptCount(), row.attempts);
+        EXPECT_EQ(rig.controller.refusedCount(), row.refused);
         EXPECT_EQ(rig.controller.sendFailureText(), row.failure);
         EXPECT_FALSE(rig.controller.isRunning());
     }

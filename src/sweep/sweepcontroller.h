@@ -63,6 +63,9 @@ public:
 
     const OctetTable &octetTable() const { return m_table; }
     qint64 attemptCount() const { return m_attempts; }
+    // Attempts of this run that the system refused to send (a broadcast
+    // address, an unreachable network): no reply can come for them.
+    qint64 refusedCount() const { return m_attempts - m_leftThisRun; }
     qint64 totalToPing() const { return m_total; }
     qint64 cycle() const { return m_cycle; }
     // Milliseconds waited after each target.
