@@ -302,10 +302,10 @@ INSTANTIATE_TEST_SUITE_P(Scripts, LinuxPingerResponder,
                                            ResponderRow{"duplicated_datagram", "datagram", 1000, 0, 2, 0, true},
                                            ResponderRow{"duplicated_raw", "raw", 1000, 0, 2, 0, true},
                                            ResponderRow{"foreign_identifier", "raw", 300, 0, 1, 1, false},
-                                           ResponderRow{"held_in_time_datagram", "datagram", 300, 100, 1, 0, true, 700},
-                                           ResponderRow{"held_in_time_raw", "raw", 300, 100, 1, 0, true, 700},
-                                           ResponderRow{"held_late_datagram", "datagram", 100, 250, 1, 0, false, 700},
-                                           ResponderRow{"held_late_raw", "raw", 100, 250, 1, 0, false, 700}),
+                                           ResponderRow{"held_in_time_datagram", "datagram", 600, 100, 1, 0, true, 900},
+                                           ResponderRow{"held_in_time_raw", "raw", 600, 100, 1, 0, true, 900},
+                                           ResponderRow{"held_late_datagram", "datagram", 100, 300, 1, 0, false, 700},
+                                           ResponderRow{"held_late_raw", "raw", 100, 300, 1, 0, false, 700}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // Other programs' echo replies never take room in the raw socket's queue:

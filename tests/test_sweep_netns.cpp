@@ -153,14 +153,14 @@ TEST_P(LargeSilentSweep, EveryRequestLivesItsFullTimeout)
     // sample at or after that moment, which errs towards allowing.
     struct Sample
     {
-        qint64 ms, sent, ended;
+        qint64 ns, sent, ended;
     };
     std::vector<Sample> samples;
     QElapsedTimer clock;
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, &sampler, [&] {
         const qint64 sent = sweep.controller->attemptCount();
-        samples.push_back({clock.elapsed(), sent, sent - sweep.pinger->outstanding() - qint64(sweep.replies.size())});
+        samples.push_back({clock.nsecsElapsed(), sent, sent - sweep.pinger->outstanding() - qint64(sweep.replies.size())});
     });
     clock.start();
     sampler.start(5);
@@ -173,14 +173,15 @@ TEST_P(LargeSilentSweep, EveryRequestLivesItsFullTimeout)
     EXPECT_EQ(m_peer->waitFor(responder, 3000), 1);
     qint64 endedEarly = 0;
     std::size_t legit = 0;
+    const qint64 timeoutNs = qint64(timeoutMs) * 1'000'000;
     for (const Sample &sample : samples) {
-        while (legit < samples.size() && samples[legit].ms < sample.ms - timeoutMs)
+        while (legit < samples.size() && samples[legit].ns < sample.ns - timeoutNs)
             ++legit;
-        const qint64 allowed = sample.ms < timeoutMs ? 0 : samples[std::min(legit, samples.size() - 1)].sent;
+        const qint64 allowed = sample.ns < timeoutNs ? 0 : samples[std::min(legit, samples.size() - 1)].sent;
         endedEarly = std::max(endedEarly, sample.ended - allowed);
     }
     EXPECT_EQ(endedEarly, 0) << "requests that ended before their timeout, over " << samples.size() << " samples";
-    EXPECT_GT(samples.size(), std::size_t(100));
+    EXPECT_GT(samples.size(), std::size_t(20));
 }
 
 INSTANTIATE_TEST_SUITE_P(Mechanisms, LargeSilentSweep, MechanismValues, MechanismName);
