@@ -1,17 +1,28 @@
-// Sweeps 127.0.0.0/16 (65,536 targets, delay 0, timeout 300 ms, one cycle)
-// inside a private network namespace: the engine alone, then through the
-// real main window drawn offscreen, then fping over the same range for
-// comparison. Prints rate, replies, wall time and peak memory of each.
+// The sweep benchmark. Inside private network namespaces of its own it
+// measures, each in a child process so that peak memory is that row's alone:
 //
-// Each measurement runs in a child process of its own (the same binary with
-// a mode argument) so that peak memory belongs to that measurement alone.
-// All children share the parent's private network: nothing leaves it.
+//   limit     a minimal single-thread loop on a raw socket (sendmmsg batches
+//             of 64, a recvmmsg drain after each, no bookkeeping) over
+//             127.0.0.0/16: what this machine can do at all;
+//   engine    the sweep controller and system pinger over the same /16, on
+//             the raw and on the datagram socket;
+//   window    the real main window, drawn offscreen, over the same /16;
+//   fping     for comparison;
+//   link      engine, window and fping through a veth pair to a peer
+//             namespace in which all of 198.18.0.0/16 answers;
+//   silent    198.19.0.0/16 routed to a static neighbour nobody answers,
+//             timeout 2,000 ms: no request may end before its timeout;
+//   large     (--large) 127.0.0.0/8, 16,777,216 targets, engine only.
+//
+// Nothing leaves the namespaces: the only addresses used are the loopback
+// range and the benchmarking range 198.18.0.0/15.
 #include "netns.h"
 
 #include "app/dialogs.h"
 #include "app/mainwindow.h"
 #include "common/clock.h"
 #include "common/logsettings.h"
+#include "sweep/icmppacket.h"
 #include "sweep/pinger.h"
 #include "sweep/runstatistics.h"
 #include "sweep/stepscheduler.h"
@@ -26,28 +37,52 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <sys/resource.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <linux/icmp.h>
 
 using namespace vexal;
 
 namespace {
 
-constexpr int Targets = 65536;
-constexpr int TimeoutMs = 300;
-constexpr int DeadlineMs = 120000;
+constexpr int DeadlineMs = 180000;
+constexpr int LoopbackTimeoutMs = 300;
+constexpr int SilentTimeoutMs = 2000;
 
-AddressSet slash16()
+const char *const Loopback16 = "127.0.0.0/16";
+const char *const Link16 = "198.18.0.0/16";
+const char *const Silent16 = "198.19.0.0/16";
+const char *const Loopback8 = "127.0.0.0/8";
+
+// "a.b.c.d/8" or "/16": the fixed octets selected alone, the rest whole.
+AddressSet selectionsFor(const QString &range)
 {
+    const QStringList parts = range.section(QLatin1Char('/'), 0, 0).split(QLatin1Char('.'));
+    const int fixed = range.section(QLatin1Char('/'), 1).toInt() / 8;
     AddressSet set;
-    set[0].setSelected(127, true);
-    set[1].setSelected(0, true);
-    set[2] = OctetList::all();
-    set[3] = OctetList::all();
+    for (int k = 0; k < 4; ++k) {
+        if (k < fixed)
+            set[std::size_t(k)].setSelected(parts[k].toInt(), true);
+        else
+            set[std::size_t(k)] = OctetList::all();
+    }
     return set;
+}
+
+qint64 targetsIn(const QString &range)
+{
+    return qint64(1) << (32 - range.section(QLatin1Char('/'), 1).toInt());
 }
 
 double peakMegabytes()
@@ -79,16 +114,136 @@ private:
     qint64 m_longest = 0;
 };
 
-void report(const char *mode, qint64 ms, double replies, double attempts, qint64 stallMs,
-            const QString &mechanism)
+// Samples, every millisecond, how many requests have been sent and how many
+// have ended, to find requests that ended before their timeout: by time t
+// only the requests sent by t - timeout may have expired. Samples are taken
+// between turns of the event loop, so "sent by t - timeout" is read at the
+// first sample at or after that moment, which errs towards allowing.
+class LifetimeMeter : public QObject
 {
-    std::printf("RESULT mode=%s ms=%lld replies=%.0f attempts=%.0f peak_mb=%.1f stall_ms=%lld socket=%s\n",
-                mode, static_cast<long long>(ms), replies, attempts, peakMegabytes(),
-                static_cast<long long>(stallMs), qPrintable(mechanism));
+public:
+    LifetimeMeter(const SweepController &controller, const Pinger &pinger, const qint64 &replies, int timeoutMs)
+        : m_timeoutMs(timeoutMs)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, [this, &controller, &pinger, &replies] {
+            const qint64 sent = controller.attemptCount();
+            m_samples.push_back({m_clock.nsecsElapsed(), sent, sent - pinger.outstanding() - replies});
+        });
+    }
+    void start()
+    {
+        m_clock.start();
+        m_timer.start(1);
+    }
+    qint64 endedEarly() const
+    {
+        qint64 worst = 0;
+        std::size_t legit = 0;
+        for (const Sample &sample : m_samples) {
+            const qint64 limit = sample.ns - qint64(m_timeoutMs) * 1'000'000;
+            if (limit < 0)
+                continue; // nothing was sent a whole timeout before the start
+            while (legit < m_samples.size() && m_samples[legit].ns < limit)
+                ++legit;
+            const qint64 allowed = legit < m_samples.size() ? m_samples[legit].sent : sample.sent;
+            worst = std::max(worst, sample.ended - allowed);
+        }
+        return worst;
+    }
+
+private:
+    struct Sample
+    {
+        qint64 ns;
+        qint64 sent;
+        qint64 ended;
+    };
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    std::vector<Sample> m_samples;
+    int m_timeoutMs;
+};
+
+void report(const char *mode, qint64 ms, qint64 replies, qint64 attempts, qint64 stallMs,
+            const QString &mechanism, qint64 refused = 0, qint64 early = 0)
+{
+    std::printf("RESULT mode=%s ms=%lld replies=%lld attempts=%lld peak_mb=%.1f stall_ms=%lld socket=%s "
+                "refused=%lld early=%lld\n",
+                mode, static_cast<long long>(ms), static_cast<long long>(replies),
+                static_cast<long long>(attempts), peakMegabytes(), static_cast<long long>(stallMs),
+                qPrintable(mechanism), static_cast<long long>(refused), static_cast<long long>(early));
     std::fflush(stdout);
 }
 
-int runEngine(int argc, char **argv)
+// The machine's limit: no controller, no sequence numbers, no matching, one
+// prepared message sent to each target, replies counted and thrown away.
+int runLimit(const QString &range)
+{
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd < 0) {
+        std::perror("raw socket");
+        return 1;
+    }
+    icmp_filter filter{};
+    filter.data = ~(1u << ICMP_ECHOREPLY);
+    ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    int size = 8 * 1024 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    size = 1024 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size);
+
+    EchoRequestBuilder builder;
+    builder.reset(0x4c4d, 64);
+    const std::span<const quint8> message = builder.build(1, 0);
+    constexpr int Batch = 64;
+    std::vector<sockaddr_in> to(Batch, sockaddr_in{});
+    std::vector<iovec> out(Batch, iovec{const_cast<quint8 *>(message.data()), message.size()});
+    std::vector<mmsghdr> sends(Batch, mmsghdr{});
+    std::vector<quint8> in(Batch * 640);
+    std::vector<iovec> inVectors(Batch);
+    std::vector<mmsghdr> receives(Batch, mmsghdr{});
+    for (int i = 0; i < Batch; ++i) {
+        to[i].sin_family = AF_INET;
+        sends[i].msg_hdr = msghdr{&to[i], sizeof(sockaddr_in), &out[i], 1, nullptr, 0, 0};
+        inVectors[i] = iovec{in.data() + i * 640, 640};
+        receives[i].msg_hdr = msghdr{nullptr, 0, &inVectors[i], 1, nullptr, 0, 0};
+    }
+
+    const Ipv4 first = *parseIpv4(range.section(QLatin1Char('/'), 0, 0));
+    const qint64 count = targetsIn(range);
+    qint64 replies = 0;
+    const auto drainReplies = [&] {
+        int n;
+        while ((n = ::recvmmsg(fd, receives.data(), Batch, MSG_DONTWAIT, nullptr)) > 0)
+            replies += n;
+    };
+    QElapsedTimer wall;
+    wall.start();
+    for (qint64 base = 0; base < count; base += Batch) {
+        for (int i = 0; i < Batch; ++i)
+            to[i].sin_addr.s_addr = htonl(Ipv4(first + base + i));
+        for (int sent = 0; sent < Batch;) {
+            const int n = ::sendmmsg(fd, sends.data() + sent, unsigned(Batch - sent), 0);
+            if (n > 0) {
+                sent += n;
+            } else if (errno == EAGAIN || errno == ENOBUFS) {
+                pollfd writable{fd, POLLOUT, 0};
+                ::poll(&writable, 1, 1);
+            } else {
+                ++sent; // a broadcast address: nobody to ask
+            }
+        }
+        drainReplies();
+    }
+    for (pollfd readable{fd, POLLIN, 0}; replies < count && ::poll(&readable, 1, LoopbackTimeoutMs) > 0;)
+        drainReplies();
+    report("limit", wall.elapsed(), replies, count, 0, QStringLiteral("raw"));
+    ::close(fd);
+    return 0;
+}
+
+int runEngine(int argc, char **argv, const QString &range, int timeoutMs)
 {
     QCoreApplication app(argc, argv);
     const std::unique_ptr<Pinger> pinger = createSystemPinger();
@@ -96,26 +251,28 @@ int runEngine(int argc, char **argv)
         std::fprintf(stderr, "%s\n", qPrintable(pinger->errorText()));
         return 1;
     }
-    pinger->setTimeout(TimeoutMs);
+    pinger->setTimeout(timeoutMs);
     pinger->setPacketSize(64);
     TimerStepScheduler scheduler;
     SweepController controller(*pinger, scheduler);
     UniqueAddresses unique;
-    double replies = 0;
+    qint64 replies = 0;
     QObject::connect(pinger.get(), &Pinger::replied, &app, [&](quint32 address) {
         unique.add(address);
-        replies += 1;
+        ++replies;
     });
     StallMeter stalls;
+    LifetimeMeter lifetimes(controller, *pinger, replies, timeoutMs);
     QElapsedTimer wall;
     QObject::connect(&controller, &SweepController::finished, &app, [&] {
         report("engine", wall.elapsed(), replies, controller.attemptCount(), stalls.longestGapMs(),
-               pinger->mechanism());
+               pinger->mechanism(), controller.refusedCount(), lifetimes.endedEarly());
         app.exit(0);
     });
     QTimer::singleShot(DeadlineMs, &app, [&] { app.exit(3); });
     wall.start();
-    controller.begin(slash16(), 0, false);
+    lifetimes.start();
+    controller.begin(selectionsFor(range), 0, false);
     return app.exec();
 }
 
@@ -133,7 +290,7 @@ public:
     std::optional<QString> saveFile(QWidget *, const FileRequest &) override { return std::nullopt; }
 };
 
-int runWindow(int argc, char **argv)
+int runWindow(int argc, char **argv, const QString &range)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -146,7 +303,7 @@ int runWindow(int argc, char **argv)
     MainWindow window({dialogs, *pinger, scheduler, clock, logSettings}, QString());
     window.show();
 
-    window.setSelections(slash16());
+    window.setSelections(selectionsFor(range));
     auto *start = window.findChild<QPushButton *>(QStringLiteral("cmdStart"));
     StallMeter stalls;
     QElapsedTimer wall;
@@ -155,14 +312,15 @@ int runWindow(int argc, char **argv)
         // on the next turn of the loop.
         QTimer::singleShot(0, &app, [&] {
             const qint64 ms = wall.elapsed();
-            const QString responses = window.findChild<QLabel *>(QStringLiteral("lblActualResponse"))->text();
-            const QString attempts = window.findChild<QLabel *>(QStringLiteral("lblActualAttempts"))->text();
+            const auto text = [&](const char *name) {
+                return window.findChild<QLabel *>(QLatin1String(name))->text();
+            };
             const auto listed = window.findChild<QListWidget *>(QStringLiteral("lstPositiveResponses"))->count();
             std::printf("WINDOW responses=\"%s\" attempts=\"%s\" listed=%lld unique=\"%s\"\n",
-                        qPrintable(responses), qPrintable(attempts), static_cast<long long>(listed),
-                        qPrintable(window.findChild<QLabel *>(QStringLiteral("lblUniqueResponses"))->text()));
+                        qPrintable(text("lblActualResponse")), qPrintable(text("lblActualAttempts")),
+                        static_cast<long long>(listed), qPrintable(text("lblUniqueResponses")));
             report("window", ms, window.run().responseCount(), window.run().controller().attemptCount(),
-                   stalls.longestGapMs(), pinger->mechanism());
+                   stalls.longestGapMs(), pinger->mechanism(), window.run().controller().refusedCount());
             app.exit(window.startTag() == QStringLiteral("Start") ? 0 : 5);
         });
     });
@@ -175,23 +333,35 @@ int runWindow(int argc, char **argv)
 struct Result
 {
     bool ok = false;
+    QString range;
+    qint64 targets = 0;
     qint64 ms = 0;
-    double replies = 0;
+    qint64 replies = 0;
     double peakMb = 0;
     qint64 stallMs = 0;
+    qint64 refused = 0;
+    qint64 early = 0;
     QString socket;
+    bool silent = false;
+
+    double rate() const { return double(targets) * 1000.0 / double(std::max<qint64>(ms, 1)); }
+    // Requests that left and got no reply; a refused one never left (the
+    // broadcast address at the end of 127.0.0.0/8).
+    qint64 lost() const { return targets - refused - replies; }
 };
 
-Result runChild(const char *mode)
+Result runChild(const QString &mode, const QString &range, const QStringList &extra = {})
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(mode)});
+    child.start(QCoreApplication::applicationFilePath(), QStringList{mode, range} + extra);
     Result result;
+    result.range = range;
+    result.targets = targetsIn(range);
     if (!child.waitForFinished(DeadlineMs + 10000)) {
         child.kill();
         child.waitForFinished();
-        std::printf("%s: did not finish in time\n", mode);
+        std::printf("%s %s: did not finish in time\n", qPrintable(mode), qPrintable(range));
         return result;
     }
     const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
@@ -200,55 +370,92 @@ Result runChild(const char *mode)
             std::printf("  %s\n", qPrintable(line));
         if (!line.startsWith(QLatin1String("RESULT")))
             continue;
-        for (const QString &field : line.split(QLatin1Char(' '))) {
-            const QString key = field.section(QLatin1Char('='), 0, 0);
-            const QString value = field.section(QLatin1Char('='), 1);
-            if (key == QLatin1String("ms"))
-                result.ms = value.toLongLong();
-            else if (key == QLatin1String("replies"))
-                result.replies = value.toDouble();
-            else if (key == QLatin1String("peak_mb"))
-                result.peakMb = value.toDouble();
-            else if (key == QLatin1String("stall_ms"))
-                result.stallMs = value.toLongLong();
-            else if (key == QLatin1String("socket"))
-                result.socket = value;
-        }
+        std::map<QString, QString> fields;
+        for (const QString &field : line.split(QLatin1Char(' ')))
+            fields[field.section(QLatin1Char('='), 0, 0)] = field.section(QLatin1Char('='), 1);
+        result.ms = fields["ms"].toLongLong();
+        result.replies = fields["replies"].toLongLong();
+        result.peakMb = fields["peak_mb"].toDouble();
+        result.stallMs = fields["stall_ms"].toLongLong();
+        result.refused = fields["refused"].toLongLong();
+        result.early = fields["early"].toLongLong();
+        result.socket = fields["socket"];
         result.ok = child.exitCode() == 0;
     }
     if (!result.ok)
-        std::printf("%s: failed (exit %d)\n", mode, child.exitCode());
+        std::printf("%s %s: failed (exit %d)\n", qPrintable(mode), qPrintable(range), child.exitCode());
     return result;
 }
 
 void printRow(const char *name, const Result &r)
 {
-    std::printf("%-8s %9.0f targets/s  %6.0f replies (%5.0f lost)  %7.3f s wall  %6.1f MB peak"
-                "  longest stall %lld ms  [%s socket]\n",
-                name, Targets * 1000.0 / double(std::max<qint64>(r.ms, 1)), r.replies,
-                Targets - r.replies, double(r.ms) / 1000.0, r.peakMb,
-                static_cast<long long>(r.stallMs), qPrintable(r.socket));
+    if (!r.ok)
+        return;
+    const QString outcome = r.silent ? QStringLiteral("silent, %1 ended early").arg(r.early)
+                                     : QStringLiteral("%1 lost").arg(r.lost())
+                                           + (r.refused ? QStringLiteral(", %1 refused").arg(r.refused) : QString());
+    std::printf("%-7s %-13s %7.0f targets/s %8lld replies (%s)  %6.3f s wall  %5.1f MB peak"
+                "  longest gap %2lld ms  [%s socket]\n",
+                name, qPrintable(r.range), r.rate(), static_cast<long long>(r.replies), qPrintable(outcome),
+                double(r.ms) / 1000.0, r.peakMb, static_cast<long long>(r.stallMs), qPrintable(r.socket));
 }
 
-std::optional<double> runFping()
+// fping over the whole range (both ends included, like the sweep), -a
+// printing each address that answered.
+Result runFping(const QString &range)
 {
+    const Ipv4 first = *parseIpv4(range.section(QLatin1Char('/'), 0, 0));
+    const qint64 count = targetsIn(range);
+    const QStringList args = {"-a", "-r", "0", "-t", QString::number(LoopbackTimeoutMs), "-i", "0", "-g",
+                              ipv4Text(first), ipv4Text(Ipv4(first + count - 1))};
+    Result result;
+    result.range = range;
+    result.targets = count;
+    result.socket = QStringLiteral("fping's");
     QProcess fping;
-    fping.setProcessChannelMode(QProcess::MergedChannels);
     QElapsedTimer wall;
     wall.start();
-    fping.start(QStringLiteral("fping"), {"-q", "-a", "-r", "0", "-t", "300", "-i", "0", "-g",
-                                          "127.0.0.0/16"});
+    fping.start(QStringLiteral("fping"), args);
     if (!fping.waitForStarted(5000))
-        return std::nullopt;
+        return result;
     if (!fping.waitForFinished(DeadlineMs)) {
         fping.kill();
         fping.waitForFinished();
-        return std::nullopt;
+        return result;
     }
-    return double(wall.elapsed());
+    result.ms = wall.elapsed();
+    result.replies = QString::fromLocal8Bit(fping.readAllStandardOutput()).count(QLatin1Char('\n'));
+    result.ok = true;
+    std::printf("          (fping %s)\n", qPrintable(args.join(QLatin1Char(' '))));
+    return result;
 }
 
-int runAll(int argc, char **argv)
+// The link rows' network: a veth pair to a peer in which every address of
+// 198.18.0.0/16 is local and so answers; 198.19.0.0/16 goes to a neighbour
+// with a made-up MAC that nobody has. Host addresses are /32s, so no
+// broadcast address sits inside a swept range.
+std::string buildLink(netns::PeerNamespace &peer)
+{
+    if (!peer.error().empty())
+        return peer.error();
+    if (std::string why = peer.addVeth("vb0", "198.18.255.253/32", "vb1", "198.18.255.254/32"); !why.empty())
+        return why;
+    const std::vector<std::vector<std::string>> ours = {
+        {"ip", "route", "add", "198.18.255.254/32", "dev", "vb0", "scope", "link"},
+        {"ip", "route", "add", "198.18.0.0/16", "via", "198.18.255.254", "dev", "vb0"},
+        {"ip", "neigh", "replace", "198.18.255.250", "lladdr", "02:00:00:00:00:fa", "dev", "vb0", "nud", "permanent"},
+        {"ip", "route", "add", "198.19.0.0/16", "via", "198.18.255.250", "dev", "vb0", "onlink"},
+    };
+    for (const auto &command : ours) {
+        if (std::string why = netns::runCommand(command); !why.empty())
+            return why;
+    }
+    if (std::string why = peer.run({"ip", "route", "add", "198.18.255.253/32", "dev", "vb1", "scope", "link"}); !why.empty())
+        return why;
+    return peer.run({"ip", "route", "add", "local", "198.18.0.0/16", "dev", "lo"});
+}
+
+int runAll(int argc, char **argv, bool large)
 {
     QCoreApplication app(argc, argv);
     const std::string why = netns::enterPrivateNetwork();
@@ -256,41 +463,80 @@ int runAll(int argc, char **argv)
         std::printf("sweepbench: %s\n", why.c_str());
         return 1;
     }
-    std::printf("Sweeping 127.0.0.0/16: %d targets, delay 0, timeout %d ms, one cycle, "
-                "in a private network namespace\n\n", Targets, TimeoutMs);
+    netns::PeerNamespace peer;
+    const std::string linkWhy = buildLink(peer);
+    if (!linkWhy.empty())
+        std::printf("sweepbench: no link rows: %s\n", linkWhy.c_str());
+
+    std::printf("Delay 0, one cycle, timeout %d ms (silent row %d ms), 64 data bytes, in private network "
+                "namespaces\n\n", LoopbackTimeoutMs, SilentTimeoutMs);
     // As root the pinger opens a raw socket unless datagram sockets are
     // allowed; ordinary users get the datagram socket, so measure both.
     netns::setPingGroupRange(1, 0);
-    const Result engine = runChild("--engine");
-    const Result window = runChild("--window");
+    const QStringList loopbackTimeout = {QString::number(LoopbackTimeoutMs)};
+    const Result limit = runChild("--limit", Loopback16);
+    const Result engine = runChild("--engine", Loopback16, loopbackTimeout);
+    const Result window = runChild("--window", Loopback16);
     const std::string datagramWhy = netns::setPingGroupRange(0, 2147483647);
-    const Result datagram = datagramWhy.empty() ? runChild("--engine") : Result{};
+    const Result datagram = datagramWhy.empty() ? runChild("--engine", Loopback16, loopbackTimeout) : Result{};
     netns::setPingGroupRange(1, 0);
-    if (engine.ok)
-        printRow("engine", engine);
-    if (window.ok)
-        printRow("window", window);
-    if (datagram.ok)
-        printRow("engine", datagram);
-    if (engine.ok && window.ok)
-        std::printf("\nwindow / engine wall time: %.2f (target at most 1.50)\n",
-                    double(window.ms) / double(std::max<qint64>(engine.ms, 1)));
+    const Result fping = runFping(Loopback16);
 
-    if (const auto fpingMs = runFping()) {
-        std::printf("fping    %9.0f targets/s  %7.3f s wall  (fping -q -a -r 0 -t 300 -i 0 -g 127.0.0.0/16)\n",
-                    Targets * 1000.0 / std::max(*fpingMs, 1.0), *fpingMs / 1000.0);
-        if (engine.ok)
-            std::printf("engine speed / fping speed: %.2f (target at least 1.00)\n",
-                        *fpingMs / double(std::max<qint64>(engine.ms, 1)));
-    } else {
-        std::printf("fping: not installed or did not finish; no comparison\n");
+    Result linkEngine, linkWindow, linkFping, silent;
+    if (linkWhy.empty()) {
+        linkEngine = runChild("--engine", Link16, loopbackTimeout);
+        linkWindow = runChild("--window", Link16);
+        linkFping = runFping(Link16);
+        silent = runChild("--engine", Silent16, {QString::number(SilentTimeoutMs)});
+        silent.silent = true;
     }
-    const bool lossless = engine.ok && window.ok && engine.replies == Targets
-                          && window.replies == Targets && (!datagram.ok || datagram.replies == Targets);
-    std::printf("\nreplies lost: engine %.0f, window %.0f, engine on the datagram socket %s\n",
-                Targets - engine.replies, Targets - window.replies,
-                datagram.ok ? qPrintable(QString::number(Targets - datagram.replies))
-                            : qPrintable(QString::fromStdString("not measured: " + datagramWhy)));
+    const Result slash8 = large ? runChild("--engine", Loopback8, loopbackTimeout) : Result{};
+
+    std::printf("\n");
+    printRow("limit", limit);
+    printRow("engine", engine);
+    printRow("window", window);
+    printRow("engine", datagram);
+    printRow("fping", fping);
+    printRow("engine", linkEngine);
+    printRow("window", linkWindow);
+    printRow("fping", linkFping);
+    printRow("silent", silent);
+    printRow("large", slash8);
+    qint64 longestGap = 0;
+    for (const Result *r : std::initializer_list<const Result *>{&engine, &window, &datagram, &linkEngine, &linkWindow, &silent, &slash8})
+        longestGap = std::max(longestGap, r->ok ? r->stallMs : 0);
+    std::printf("longest event-loop gap of the rows above: %lld ms (target under 50)\n\n",
+                static_cast<long long>(longestGap));
+
+    const auto ratio = [](const Result &a, const Result &b) {
+        return a.ok && b.ok ? QString::number(double(a.ms) / double(std::max<qint64>(b.ms, 1)), 'f', 2)
+                            : QStringLiteral("not measured");
+    };
+    const auto lostText = [](const Result &r) {
+        return r.ok ? QString::number(r.lost()) : QStringLiteral("not measured");
+    };
+    std::printf("engine speed / fping speed: %s (target at least 2.00)\n", qPrintable(ratio(fping, engine)));
+    std::printf("engine speed / limit speed: %s (target at least 0.80)\n", qPrintable(ratio(limit, engine)));
+    std::printf("window / engine wall time: %s (target at most 1.10)\n", qPrintable(ratio(window, engine)));
+    const QString linkLost = linkEngine.ok && linkWindow.ok ? QString::number(linkEngine.lost() + linkWindow.lost())
+                                                            : QStringLiteral("not measured");
+    std::printf("replies lost: engine %s, window %s, engine on the datagram socket %s, through the link %s\n",
+                qPrintable(lostText(engine)), qPrintable(lostText(window)),
+                datagram.ok ? qPrintable(lostText(datagram)) : ("not measured: " + datagramWhy).c_str(),
+                qPrintable(linkLost));
+    if (silent.ok)
+        std::printf("silent requests ended before their timeout: %lld of %lld\n",
+                    static_cast<long long>(silent.early), static_cast<long long>(silent.targets));
+    else
+        std::printf("silent requests ended before their timeout: not measured\n");
+    if (large)
+        std::printf("large sweep: %lld targets, %s lost, %.1f MB peak\n", static_cast<long long>(slash8.targets),
+                    qPrintable(lostText(slash8)), slash8.peakMb);
+
+    const bool lossless = engine.ok && engine.lost() == 0 && window.ok && window.lost() == 0
+                          && (!datagram.ok || datagram.lost() == 0) && linkLost == QLatin1String("0")
+                          && silent.ok && silent.early == 0 && (!large || (slash8.ok && slash8.lost() == 0));
     return lossless ? 0 : 1;
 }
 
@@ -298,9 +544,21 @@ int runAll(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], "--engine") == 0)
-        return runEngine(argc, argv);
-    if (argc > 1 && std::strcmp(argv[1], "--window") == 0)
-        return runWindow(argc, argv);
-    return runAll(argc, argv);
+    const auto is = [&](const char *mode) { return argc > 2 && std::strcmp(argv[1], mode) == 0; };
+    if (is("--limit"))
+        return runLimit(QString::fromLatin1(argv[2]));
+    if (is("--engine"))
+        return runEngine(argc, argv, QString::fromLatin1(argv[2]), argc > 3 ? std::atoi(argv[3]) : LoopbackTimeoutMs);
+    if (is("--window"))
+        return runWindow(argc, argv, QString::fromLatin1(argv[2]));
+    bool large = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--large") == 0) {
+            large = true;
+        } else {
+            std::fprintf(stderr, "usage: %s [--large]\n", argv[0]);
+            return 2;
+        }
+    }
+    return runAll(argc, argv, large);
 }

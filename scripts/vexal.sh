@@ -4,12 +4,14 @@
 #
 #   scripts/vexal.sh run     install what is needed, build, start Vexal
 #   scripts/vexal.sh test    install what is needed, build, run every test
-#   scripts/vexal.sh bench   install what is needed, build, run the benchmark (root)
+#   scripts/vexal.sh bench   install what is needed, build, run the benchmark (root);
+#                            "bench --large" adds a sweep of 127.0.0.0/8
 #
 # Safe to run again: installed packages are kept, the build is incremental.
 set -euo pipefail
 
 mode=${1:-}
+shift || true
 case "$mode" in
     run|test|bench) ;;
     *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
@@ -75,6 +77,6 @@ case "$mode" in
         ;;
     bench)
         say "Running the sweep benchmark"
-        exec "$build/bench/sweepbench"
+        exec "$build/bench/sweepbench" "$@"
         ;;
 esac

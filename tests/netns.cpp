@@ -1,11 +1,15 @@
 #include "netns.h"
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include <fcntl.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <spawn.h>
@@ -14,6 +18,8 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+// After netinet/in.h, so that the kernel header defers to glibc's types.
+#include <linux/icmp.h>
 
 extern char **environ;
 
@@ -138,6 +144,89 @@ std::string runCommand(const std::vector<std::string> &argv)
     while (!printed.empty() && (printed.back() == '\n' || printed.back() == ' '))
         printed.pop_back();
     return "\"" + joined(argv) + "\" failed: " + printed;
+}
+
+int answerEchoRequests(const EchoScript &script, const std::function<void()> &ready)
+{
+    const int ignore = ::open("/proc/sys/net/ipv4/icmp_echo_ignore_all", O_WRONLY | O_CLOEXEC);
+    if (ignore < 0 || ::write(ignore, "1", 1) != 1)
+        return 201;
+    ::close(ignore);
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    icmp_filter filter{~(1u << ICMP_ECHO)};
+    if (fd < 0 || ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0)
+        return 202;
+    ready();
+
+    // The checksum is computed here, not with the code under test.
+    const auto checksum = [](const std::vector<std::uint8_t> &bytes) {
+        std::uint32_t sum = 0;
+        for (std::size_t i = 0; i < bytes.size(); i += 2)
+            sum += std::uint32_t(bytes[i] << 8) | (i + 1 < bytes.size() ? bytes[i + 1] : 0);
+        while (sum >> 16)
+            sum = (sum & 0xffff) + (sum >> 16);
+        return std::uint16_t(~sum);
+    };
+    std::vector<std::vector<std::uint8_t>> answers;
+    std::vector<sockaddr_in> askers(static_cast<std::size_t>(script.requests));
+    // Each answer comes from the address that was asked, as a host's would.
+    std::vector<in_addr> asked(static_cast<std::size_t>(script.requests));
+    std::array<std::uint8_t, 1024> packet;
+    for (pollfd readable{fd, POLLIN, 0}; int(answers.size()) < script.requests && ::poll(&readable, 1, 2000) > 0;) {
+        socklen_t length = sizeof(sockaddr_in);
+        const ssize_t n = ::recvfrom(fd, packet.data(), packet.size(), 0,
+                                     reinterpret_cast<sockaddr *>(&askers[answers.size()]), &length);
+        const ssize_t ihl = n > 0 ? (packet[0] & 0x0f) * 4 : 0;
+        if (n < ihl + 8)
+            continue;
+        std::memcpy(&asked[answers.size()], &packet[16], sizeof(in_addr));
+        std::vector<std::uint8_t> &answer = answers.emplace_back(packet.begin() + ihl, packet.begin() + n);
+        const std::uint16_t identifier = std::uint16_t(((answer[4] << 8) | answer[5]) + script.identifierShift);
+        answer[0] = ICMP_ECHOREPLY;
+        answer[2] = answer[3] = 0;
+        answer[4] = std::uint8_t(identifier >> 8);
+        answer[5] = std::uint8_t(identifier);
+        const std::uint16_t sum = checksum(answer);
+        answer[2] = std::uint8_t(sum >> 8);
+        answer[3] = std::uint8_t(sum);
+    }
+    ::usleep(useconds_t(script.delayMs) * 1000);
+    int sent = 0;
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        iovec data{answers[i].data(), answers[i].size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        msghdr message{&askers[i], sizeof(sockaddr_in), &data, 1, control, sizeof control, 0};
+        cmsghdr *info = CMSG_FIRSTHDR(&message);
+        info->cmsg_level = IPPROTO_IP;
+        info->cmsg_type = IP_PKTINFO;
+        info->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo from{};
+        from.ipi_spec_dst = asked[i];
+        std::memcpy(CMSG_DATA(info), &from, sizeof from);
+        for (int copy = 0; copy < script.copies; ++copy)
+            sent += ::sendmsg(fd, &message, 0) == ssize_t(answers[i].size());
+    }
+    ::close(fd);
+    return sent;
+}
+
+long long snmpCounter(const std::string &group, const std::string &name)
+{
+    // Pairs of lines: "Ip: Forwarding DefaultTTL ..." then "Ip: 1 64 ...".
+    std::ifstream snmp("/proc/net/snmp");
+    for (std::string names, values; std::getline(snmp, names) && std::getline(snmp, values);) {
+        std::istringstream n(names), v(values);
+        std::string key, value;
+        n >> key;
+        v >> value;
+        if (key != group + ":")
+            continue;
+        while (n >> key && v >> value) {
+            if (key == name)
+                return std::stoll(value);
+        }
+    }
+    return -1;
 }
 
 PeerNamespace::PeerNamespace()

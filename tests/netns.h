@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +27,28 @@ std::string setPingGroupRange(unsigned first, unsigned last);
 
 // Runs argv (argv[0] looked up in PATH) and waits for it to exit 0.
 std::string runCommand(const std::vector<std::string> &argv);
+
+// What answerEchoRequests() does: collect `requests` echo requests (or stop
+// after 2 s without one), wait delayMs, then answer each `copies` times with
+// its identifier shifted by identifierShift.
+struct EchoScript
+{
+    int requests = 1;
+    int delayMs = 0;
+    int copies = 1;
+    std::uint16_t identifierShift = 0;
+};
+
+// A scripted host, for PeerNamespace::spawn(): turns the kernel's own echo
+// replies off in the namespace it runs in and answers from a raw socket as
+// the script says. Returns the number of replies sent (a test checks that
+// the replies it expects ignored really went out), or 201/202 when the set-up
+// failed.
+int answerEchoRequests(const EchoScript &script, const std::function<void()> &ready);
+
+// Counters of /proc/net/snmp for this namespace, such as ("Ip",
+// "OutDiscards"); -1 when there is no such counter.
+long long snmpCounter(const std::string &group, const std::string &name);
 
 // A second network namespace, held open by a sleeping child process that is
 // killed when this object goes away.

@@ -144,29 +144,36 @@ TEST(IcmpPacket, RejectsMalformedDatagrams)
 
 TEST(IcmpPacket, BuilderKeepsChecksumRightForEverySizeAndTag)
 {
-    const quint16 identifier = 0xbeef;
     EchoRequestBuilder builder;
     for (int size : {1, 7, 8, 9, 56, 511, 512}) {
-        builder.reset(identifier, size);
-        for (quint16 sequence : {quint16(0), quint16(0x8000), quint16(0xffff)}) {
-            for (quint64 tag : {0x0123456789abcdefull, ~0ull, 0x8000000000000001ull}) {
-                const auto request = builder.build(sequence, tag);
-                SCOPED_TRACE(::testing::Message() << "size " << size << " seq " << sequence << " tag " << tag);
-                ASSERT_EQ(request.size(), std::size_t(IcmpHeaderSize + size));
-                EXPECT_EQ(request[0], 8);
-                EXPECT_EQ(internetChecksum(request), 0);
-                const Bytes answer = asReply(request);
-                const auto reply = parseEchoReply(answer, false);
-                ASSERT_TRUE(reply);
-                EXPECT_EQ(reply->identifier, identifier);
-                EXPECT_EQ(reply->sequence, sequence);
-                EXPECT_EQ(echoTag(reply->data), size >= EchoTagSize ? tag : 0u);
+        builder.reset(0xbeef, size);
+        std::vector<quint8> copy(builder.blank().begin(), builder.blank().end());
+        for (quint16 identifier : {quint16(0xbeef), quint16(0), quint16(0xffff)}) {
+            for (quint16 sequence : {quint16(0), quint16(0x8000), quint16(0xffff)}) {
+                for (quint64 tag : {0x0123456789abcdefull, ~0ull, 0x8000000000000001ull}) {
+                    SCOPED_TRACE(::testing::Message() << "size " << size << " id " << identifier
+                                                      << " seq " << sequence << " tag " << tag);
+                    // A batch stamps copies of the blank message; build()
+                    // stamps the builder's own with reset()'s identifier.
+                    builder.stamp(copy, identifier, sequence, tag);
+                    const auto request = identifier == 0xbeef ? builder.build(sequence, tag)
+                                                              : std::span<const quint8>(copy);
+                    ASSERT_EQ(request.size(), std::size_t(IcmpHeaderSize + size));
+                    EXPECT_EQ(request[0], 8);
+                    EXPECT_EQ(internetChecksum(request), 0);
+                    const Bytes answer = asReply(request);
+                    const auto reply = parseEchoReply(answer, false);
+                    ASSERT_TRUE(reply);
+                    EXPECT_EQ(reply->identifier, identifier);
+                    EXPECT_EQ(reply->sequence, sequence);
+                    EXPECT_EQ(echoTag(reply->data), size >= EchoTagSize ? tag : 0u);
+                }
             }
         }
     }
 }
 
-TEST(SequenceMap, ReplyMustMatchEveryField)
+TEST(SequenceMap, ReplyMustMatchEveryFieldAndArriveBeforeItsDeadline)
 {
     struct Row
     {
@@ -174,27 +181,27 @@ TEST(SequenceMap, ReplyMustMatchEveryField)
         quint16 sequence;
         Ipv4 source;
         quint64 tag;
-        qint64 now;
+        qint64 arrival;
     };
     const Ipv4 target = 0x7f000002;
     const Row rows[] = {
         {"other sequence", 1, target, 42, 50},
         {"other source", 0, 0x7f000003, 42, 50},
         {"other tag", 0, target, 43, 50},
-        {"at the deadline", 0, target, 42, 100},
-        {"after the deadline", 0, target, 42, 101},
+        {"arrived at the deadline", 0, target, 42, 100},
+        {"arrived after the deadline", 0, target, 42, 101},
     };
     SequenceMap map;
     map.add(target, 100, 42);
     for (const Row &row : rows)
-        EXPECT_FALSE(map.take(row.sequence, row.source, row.tag, row.now)) << row.name;
+        EXPECT_FALSE(map.take(row.sequence, row.source, row.tag, row.arrival)) << row.name;
     EXPECT_EQ(map.pending(), 1);
-    EXPECT_TRUE(map.take(0, target, 42, 99));
+    EXPECT_TRUE(map.take(0, target, 42, 99)) << "arrived in time, however late it is read";
     EXPECT_FALSE(map.take(0, target, 42, 99)) << "a duplicate";
     EXPECT_EQ(map.pending(), 0);
 
     map.add(target, 200, 7);
-    map.clear();
+    map.clear(150);
     EXPECT_FALSE(map.take(1, target, 7, 150)) << "after clear()";
     EXPECT_EQ(map.nextDeadline(), std::nullopt);
 }
@@ -238,21 +245,44 @@ TEST(SequenceMap, NumbersWrapFrom65535ToZero)
     EXPECT_EQ(map.pending(), 0);
 }
 
-TEST(SequenceMap, FullMapGivesUpTheOldestRequest)
+TEST(SequenceMap, ANumberIsReusedOnlyAfterItsRequestEndedAndRested)
 {
-    SequenceMap map;
+    // Every number pending: nothing is cut short to make room.
+    SequenceMap full;
     for (int i = 0; i < SequenceMap::Capacity; ++i)
-        EXPECT_FALSE(map.add(Ipv4(i), 1000 + i, quint64(i)));
-    ASSERT_EQ(map.pending(), SequenceMap::Capacity);
-    ASSERT_EQ(map.nextSequence(), 0);
+        full.add(Ipv4(i), 1000 + i, quint64(i));
+    EXPECT_EQ(full.roomFor(64, 0, 0), 0);
+    EXPECT_EQ(full.roomAt(0), 1000) << "the oldest frees at its deadline";
+    EXPECT_EQ(full.roomAt(300), 1300) << "and then rests, for untagged messages";
+    EXPECT_EQ(full.expire(999), 0);
+    EXPECT_TRUE(full.take(0, 0, 0, 999)) << "the oldest is still answerable";
+    EXPECT_EQ(full.roomFor(64, 999, 0), 1);
+    EXPECT_EQ(full.expire(1002), 2);
+    EXPECT_EQ(full.roomFor(64, 1002, 0), 3);
 
-    const Ipv4 newcomer = 0xc6336402;
-    EXPECT_TRUE(map.add(newcomer, 900000, 77));
-    EXPECT_EQ(map.pending(), SequenceMap::Capacity);
-    // The late reply to the dropped request no longer matches anything.
-    EXPECT_FALSE(map.take(0, 0, 0, 0));
-    EXPECT_EQ(map.nextDeadline(), 1001);
-    EXPECT_TRUE(map.take(0, newcomer, 77, 0));
-    EXPECT_TRUE(map.take(65535, 65535, 65535, 0));
-    EXPECT_EQ(map.pending(), SequenceMap::Capacity - 2);
+    // Untagged messages: a number that ended at t is free again at t + rest.
+    struct Row
+    {
+        const char *name;
+        qint64 now;
+        qint64 rest;
+        int room;
+    };
+    const Row rows[] = {
+        {"tagged: no rest", 60, 0, 5},
+        {"resting", 60, 100, 0},
+        {"first one rested", 150, 100, 1},
+        {"all rested", 400, 100, 5},
+    };
+    for (const Row &row : rows) {
+        SequenceMap map;
+        map.add(7, 50, 0);  // sequence 0 expires at 50: rests until 150
+        map.add(7, 500, 0); // sequence 1 is answered at 250: rests until 350
+        ASSERT_TRUE(map.take(1, 7, 0, 250));
+        ASSERT_EQ(map.expire(60), 1);
+        for (int i = 2; i < SequenceMap::Capacity; ++i)
+            map.addRefused(10);
+        ASSERT_EQ(map.nextSequence(), 0);
+        EXPECT_EQ(map.roomFor(5, row.now, row.rest), row.room) << row.name;
+    }
 }

@@ -332,6 +332,8 @@ TEST(MainWindow, CloseMessageHoldsTheSweep)
 {
     WindowRig rig;
     rig.window->show();
+    // Paced, so each step of the test scheduler is one target.
+    rig.field("txtDelay")->setText(QStringLiteral("1"));
     rig.select(0, {10});
     rig.select(1, {0});
     rig.select(2, {0});
@@ -354,6 +356,8 @@ TEST(MainWindow, SingleCycleRunCountsRepliesAndListsThemInOrder)
 {
     WindowRig rig;
     rig.window->show();
+    // Paced, so each step of the test scheduler is one target.
+    rig.field("txtDelay")->setText(QStringLiteral("1"));
     rig.pinger.setAnswering([](Ipv4 a) { return (a & 0xff) != 3; });
     rig.select(0, {10});
     rig.select(1, {1});
@@ -399,6 +403,8 @@ TEST(MainWindow, ContinuousCyclingAndTheMinimisedCaption)
 {
     WindowRig rig;
     rig.window->show();
+    // Paced, so each step of the test scheduler is one target.
+    rig.field("txtDelay")->setText(QStringLiteral("1"));
     rig.pinger.setAnsweringAll();
     rig.find<QCheckBox>("chkContinueCycle")->setChecked(true);
     EXPECT_TRUE(rig.find<QLabel>("lblCurrentCycle")->isEnabled());

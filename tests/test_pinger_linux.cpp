@@ -16,7 +16,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <vector>
 
 #include <fcntl.h>
@@ -24,6 +27,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 // After netinet/in.h, so that the kernel header defers to glibc's types.
@@ -239,10 +243,12 @@ TEST_P(LinuxPingerPeer, NothingIsReportedAfterCancel)
 INSTANTIATE_TEST_SUITE_P(Mechanisms, LinuxPingerPeer, MechanismValues, MechanismName);
 
 // ---------------------------------------------------------------------------
-// A scripted host in the peer: the kernel's own answers are off there, and a
-// raw socket answers each echo request late, twice, or with another
-// identifier. Its exit status counts the replies it sent, which proves the
-// replies the pinger must ignore really reached it.
+// A scripted host in the peer (netns::answerEchoRequests): the kernel's own
+// answers are off there, and a raw socket answers each echo request late,
+// twice, or with another identifier. Its exit status counts the replies it
+// sent, which proves the replies the pinger must ignore really reached it.
+// With holdMs the event loop is held that long after sending, as a busy
+// window would hold it: lateness is judged by arrival, not by reading.
 
 struct ResponderRow
 {
@@ -253,53 +259,8 @@ struct ResponderRow
     int copies;
     quint16 identifierShift;
     bool counted;
+    int holdMs = 0;
 };
-
-// The pinger sends its requests back to back, so the responder collects
-// them all, waits delayMs and answers them together.
-int respond(const ResponderRow &row, int requests, const std::function<void()> &ready)
-{
-    const int ignore = ::open("/proc/sys/net/ipv4/icmp_echo_ignore_all", O_WRONLY | O_CLOEXEC);
-    if (ignore < 0 || ::write(ignore, "1", 1) != 1)
-        return 201;
-    ::close(ignore);
-    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    icmp_filter filter{~(1u << ICMP_ECHO)};
-    if (fd < 0 || ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0)
-        return 202;
-    ready();
-
-    std::vector<std::vector<quint8>> answers;
-    std::vector<sockaddr_in> askers(static_cast<std::size_t>(requests));
-    std::array<quint8, 1024> packet;
-    for (pollfd readable{fd, POLLIN, 0}; int(answers.size()) < requests && ::poll(&readable, 1, 2000) > 0;) {
-        socklen_t length = sizeof(sockaddr_in);
-        const ssize_t n = ::recvfrom(fd, packet.data(), packet.size(), 0,
-                                     reinterpret_cast<sockaddr *>(&askers[answers.size()]), &length);
-        const ssize_t ihl = n > 0 ? (packet[0] & 0x0f) * 4 : 0;
-        if (n < ihl + IcmpHeaderSize)
-            continue;
-        std::vector<quint8> &answer = answers.emplace_back(packet.begin() + ihl, packet.begin() + n);
-        const quint16 identifier = quint16(((answer[4] << 8) | answer[5]) + row.identifierShift);
-        answer[0] = ICMP_ECHOREPLY;
-        answer[2] = answer[3] = 0;
-        answer[4] = quint8(identifier >> 8);
-        answer[5] = quint8(identifier);
-        const quint16 sum = internetChecksum(answer);
-        answer[2] = quint8(sum >> 8);
-        answer[3] = quint8(sum);
-    }
-    ::usleep(useconds_t(row.delayMs) * 1000);
-    int sent = 0;
-    for (std::size_t i = 0; i < answers.size(); ++i) {
-        for (int copy = 0; copy < row.copies; ++copy)
-            sent += ::sendto(fd, answers[i].data(), answers[i].size(), 0,
-                             reinterpret_cast<const sockaddr *>(&askers[i]), sizeof(sockaddr_in))
-                    == ssize_t(answers[i].size());
-    }
-    ::close(fd);
-    return sent;
-}
 
 void PrintTo(const ResponderRow &row, std::ostream *out) { *out << row.name; }
 
@@ -311,13 +272,15 @@ TEST_P(LinuxPingerResponder, ReportsOnlyOwnTimelyRepliesOnce)
 {
     const ResponderRow row = GetParam();
     const int requests = 3;
-    const pid_t responder = m_peer->spawn([&](const auto &ready) { return respond(row, requests, ready); });
+    const netns::EchoScript script{requests, row.delayMs, row.copies, row.identifierShift};
+    const pid_t responder = m_peer->spawn([&](const auto &ready) { return netns::answerEchoRequests(script, ready); });
     ASSERT_GT(responder, 0);
     auto pinger = openPinger(row.mechanism, row.timeoutMs);
     ASSERT_TRUE(pinger);
     Recorder recorder(*pinger);
     for (int i = 0; i < requests; ++i)
         pinger->send(PeerAddress);
+    ::usleep(useconds_t(row.holdMs) * 1000);
 
     ASSERT_TRUE(spinUntil([&] { return recorder.settles > 0; }, 3000));
     EXPECT_EQ(m_peer->waitFor(responder, 3000), requests * row.copies) << "replies the responder sent";
@@ -338,8 +301,64 @@ INSTANTIATE_TEST_SUITE_P(Scripts, LinuxPingerResponder,
                                            ResponderRow{"delayed_in_time", "datagram", 1000, 200, 1, 0, true},
                                            ResponderRow{"duplicated_datagram", "datagram", 1000, 0, 2, 0, true},
                                            ResponderRow{"duplicated_raw", "raw", 1000, 0, 2, 0, true},
-                                           ResponderRow{"foreign_identifier", "raw", 300, 0, 1, 1, false}),
+                                           ResponderRow{"foreign_identifier", "raw", 300, 0, 1, 1, false},
+                                           ResponderRow{"held_in_time_datagram", "datagram", 600, 100, 1, 0, true, 900},
+                                           ResponderRow{"held_in_time_raw", "raw", 600, 100, 1, 0, true, 900},
+                                           ResponderRow{"held_late_datagram", "datagram", 100, 300, 1, 0, false, 700},
+                                           ResponderRow{"held_late_raw", "raw", 100, 300, 1, 0, false, 700}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// Other programs' echo replies never take room in the raw socket's queue:
+// a plain raw socket beside it sees them queue up, the pinger's does not.
+
+// Receive queue bytes of the raw ICMP sockets in /proc/net/raw, by inode.
+std::map<unsigned long, unsigned long> rawIcmpQueues()
+{
+    std::map<unsigned long, unsigned long> queues;
+    std::ifstream table("/proc/net/raw");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queue, timer, retransmits, uid, timeout;
+        unsigned long inode = 0;
+        fields >> slot >> local >> remote >> state >> queue >> timer >> retransmits >> uid >> timeout >> inode;
+        if (local.size() > 5 && local.substr(local.size() - 5) == ":0001")
+            queues[inode] = std::stoul(queue.substr(queue.find(':') + 1), nullptr, 16);
+    }
+    return queues;
+}
+
+class LinuxPingerFilter : public PeerNetwork<::testing::Test>
+{
+};
+
+TEST_F(LinuxPingerFilter, ForeignRepliesNeverQueueOnTheRawSocket)
+{
+    const netns::EchoScript script{3, 0, 1, 1};
+    const pid_t responder = m_peer->spawn([&](const auto &ready) { return netns::answerEchoRequests(script, ready); });
+    ASSERT_GT(responder, 0);
+    auto pinger = openPinger("raw", 300);
+    ASSERT_TRUE(pinger);
+    const int witness = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(witness, 0);
+    struct stat status{};
+    ASSERT_EQ(::fstat(witness, &status), 0);
+    for (int i = 0; i < 3; ++i)
+        pinger->send(PeerAddress);
+    // No event loop: whatever reaches the pinger's socket stays queued.
+    ASSERT_EQ(m_peer->waitFor(responder, 3000), 3) << "replies the responder sent";
+    ::usleep(100 * 1000);
+    const auto queues = rawIcmpQueues();
+    ::close(witness);
+    ASSERT_EQ(queues.size(), 2u) << "the pinger's socket and the witness";
+    for (const auto &[inode, bytes] : queues) {
+        if (inode == status.st_ino)
+            EXPECT_GT(bytes, 0u) << "the witness saw the foreign replies";
+        else
+            EXPECT_EQ(bytes, 0u) << "the pinger's socket";
+    }
+}
 
 // ---------------------------------------------------------------------------
 

@@ -59,6 +59,8 @@ protected:
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         rig.pinger.setAnsweringAll();
         rig.target(10, 0, 0, {7});
+        // Paced: one target per scheduler step (unpaced sweeps send batches).
+        rig.view.settings.delay = QStringLiteral("1");
     }
     void TearDown() override { QLocale::setDefault(QLocale::c()); }
 
@@ -272,4 +274,31 @@ TEST_F(RunOnFullDisk, DatabaseFullOnCreateAndOnInsert)
     }
     EXPECT_FALSE(rig.logSettings.DatabaseOpen);
     EXPECT_FALSE(rig.view.locked);
+}
+
+TEST_F(Run, ACycleInWhichNoRequestLeftSaysWhy)
+{
+    rig.pinger.setRefusing([](Ipv4) { return QStringLiteral("Network is unreachable"); });
+    rig.target(10, 0, 0, {7, 8});
+    rig.run->onStartClicked();
+    rig.scheduler.runAll(10);
+    EXPECT_FALSE(rig.view.running);
+    ASSERT_EQ(rig.view.messages.size(), 1);
+    EXPECT_EQ(rig.view.messages[0].title, QStringLiteral("Vexal"));
+    EXPECT_EQ(rig.view.messages[0].text,
+              QStringLiteral("Not one echo request could be sent: Network is unreachable."));
+    EXPECT_EQ(rig.view.captions.attempts, QStringLiteral("2 of 2")) << "refused attempts count";
+
+    // One answered target is enough to say nothing.
+    rig.view.messages.clear();
+    rig.pinger.setRefusing([](Ipv4 a) {
+        return (a & 0xff) == 7 ? std::optional<QString>(QStringLiteral("Permission denied"))
+                               : std::nullopt;
+    });
+    rig.run->onStartClicked();
+    rig.pinger.deliverReplies();
+    rig.scheduler.runAll(10);
+    rig.pinger.deliverReplies();
+    EXPECT_FALSE(rig.view.running);
+    EXPECT_TRUE(rig.view.messages.isEmpty());
 }

@@ -1,17 +1,18 @@
 #include "common/clock.h"
 
-#include <QTime>
+#include <chrono>
 
 namespace vexal {
-
-double SystemClock::secondsSinceMidnight() const
-{
-    return double(QDateTime::currentDateTimeUtc().time().msecsSinceStartOfDay()) / 1000.0;
-}
 
 QDateTime SystemClock::currentDateTime() const
 {
     return QDateTime::currentDateTime();
+}
+
+qint64 SystemClock::monotonicMilliseconds() const
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace vexal

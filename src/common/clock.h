@@ -4,24 +4,25 @@
 
 namespace vexal {
 
-// The wall clock as the sweep sees it. Injected so that tests can run a
-// sweep across midnight without waiting for one.
+// The clocks a run reads. Injected so that tests can run a sweep across
+// midnight, or through a change of the system time, without waiting.
 class Clock
 {
 public:
     virtual ~Clock() = default;
-    // Time of day in seconds since midnight, with fractions. The system clock
-    // counts in UTC: a local clock jumps an hour at a daylight-saving change,
-    // which an elapsed-time count must not see.
-    virtual double secondsSinceMidnight() const = 0;
+    // The wall clock: what the start time label shows.
     virtual QDateTime currentDateTime() const = 0;
+    // Milliseconds from an arbitrary origin that only ever move forward at
+    // the rate of real time: an NTP correction or a user setting the clock
+    // does not move them. Elapsed time is measured on this reading.
+    virtual qint64 monotonicMilliseconds() const = 0;
 };
 
 class SystemClock final : public Clock
 {
 public:
-    double secondsSinceMidnight() const override;
     QDateTime currentDateTime() const override;
+    qint64 monotonicMilliseconds() const override;
 };
 
 } // namespace vexal

@@ -251,6 +251,7 @@ void SweepRun::onSweepFinished()
         closeDatabase();
         m_textLog.close();
         m_logSettings.TextLogOpen = false;
+        reportSendFailure();
         emit endProcessRequested(0);
         return;
     }
@@ -272,6 +273,16 @@ void SweepRun::stopSequence()
     m_view.showElapsedTime(displayCurrentTime(), false);
     if (m_diskFullAt)
         showDiskFullMessage();
+    reportSendFailure();
+}
+
+void SweepRun::reportSendFailure()
+{
+    // A sweep in which not one request could leave says why, rather than
+    // showing 0% as if every host had been silent.
+    const QString reason = m_controller->sendFailureText();
+    if (!reason.isEmpty())
+        showMessage(AppTitle, QStringLiteral("Not one echo request could be sent: %1.").arg(reason));
 }
 
 void SweepRun::writeLogSummary()
@@ -404,10 +415,9 @@ void SweepRun::onClockTick()
 
 void SweepRun::updateHits()
 {
-    const double attempts = double(m_controller->attemptCount());
+    const qint64 attempts = m_controller->attemptCount();
     m_view.showHits(attemptsText(attempts, m_controller->totalToPing(), m_view.continuousCycle()),
-                    numberText(double(m_responseCount)),
-                    percentageText(double(m_responseCount), attempts),
+                    numberText(m_responseCount), percentageText(m_responseCount, attempts),
                     uniqueText(m_unique.count()));
 }
 

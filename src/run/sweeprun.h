@@ -63,7 +63,7 @@ public:
     bool validPacketTimeoutDelay();
     bool validListSelections();
 
-    quint64 responseCount() const { return m_responseCount; }
+    qint64 responseCount() const { return m_responseCount; }
     const UniqueAddresses &uniqueAddresses() const { return m_unique; }
     SweepController &controller() { return *m_controller; }
 
@@ -80,6 +80,7 @@ private:
     void startPath();
     void stopPath();
     void stopSequence();
+    void reportSendFailure();
     // The text log: opened at Start, one line per logged reply, the summary
     // and the close in the stop sequence.
     bool setFile();
@@ -118,7 +119,7 @@ private:
     // True from the start path until the stop sequence; replies outside it
     // are neither counted nor logged.
     bool m_replyHandling = false;
-    quint64 m_responseCount = 0;
+    qint64 m_responseCount = 0;
     UniqueAddresses m_unique;
     qsizetype m_listed = 0;
     ElapsedClock m_elapsed;

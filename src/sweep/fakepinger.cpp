@@ -6,7 +6,6 @@ namespace vexal {
 
 FakePinger::FakePinger(QObject *parent)
     : Pinger(parent)
-    , m_answers([](Ipv4) { return false; })
 {
 }
 
@@ -22,22 +21,44 @@ void FakePinger::setTimeout(int milliseconds) { m_timeout = milliseconds; }
 int FakePinger::timeout() const { return m_timeout; }
 void FakePinger::setPacketSize(int dataBytes) { m_packetSize = dataBytes; }
 int FakePinger::packetSize() const { return m_packetSize; }
-int FakePinger::outstanding() const { return m_outstanding; }
+qint64 FakePinger::outstanding() const { return m_outstanding; }
 
-void FakePinger::send(Ipv4 address)
+qsizetype FakePinger::send(std::span<const Ipv4> targets, SendRefusals &refusals)
 {
-    m_sent.append(address);
-    ++m_outstanding;
-    if (!m_answers(address))
-        return;
-    m_queuedReplies.append(address);
-    if (m_autoDeliver && !m_deliveryScheduled) {
+    qsizetype count = qsizetype(targets.size());
+    if (m_room) {
+        count = qsizetype(std::min<qint64>(count, *m_room));
+        *m_room -= count;
+    }
+    // Without a script there is nothing to look at per target.
+    if (!m_recording && !m_answers && !m_refuses) {
+        m_sentCount += count;
+        m_outstanding += count;
+        return count;
+    }
+    for (qsizetype i = 0; i < count; ++i) {
+        const Ipv4 address = targets[std::size_t(i)];
+        if (m_refuses) {
+            if (std::optional<QString> reason = m_refuses(address)) {
+                refusals.push_back({i, *reason});
+                continue;
+            }
+        }
+        ++m_sentCount;
+        if (m_recording)
+            m_sent.append(address);
+        ++m_outstanding;
+        if (m_answers && m_answers(address))
+            m_queuedReplies.append(address);
+    }
+    if (m_autoDeliver && !m_queuedReplies.isEmpty() && !m_deliveryScheduled) {
         m_deliveryScheduled = true;
         QTimer::singleShot(0, this, [this] {
             m_deliveryScheduled = false;
             deliverReplies();
         });
     }
+    return count;
 }
 
 void FakePinger::cancel()
@@ -47,10 +68,25 @@ void FakePinger::cancel()
     m_outstanding = 0;
 }
 
+void FakePinger::collect()
+{
+    ++m_collects;
+    deliverReplies();
+}
+
 void FakePinger::setAnswering(std::function<bool(Ipv4)> answers) { m_answers = std::move(answers); }
 void FakePinger::setAnsweringAll() { m_answers = [](Ipv4) { return true; }; }
 void FakePinger::setAutoDeliver(bool on) { m_autoDeliver = on; }
 void FakePinger::failOpen(const QString &reason) { m_openError = reason; }
+void FakePinger::setRefusing(std::function<std::optional<QString>(Ipv4)> refuses) { m_refuses = std::move(refuses); }
+void FakePinger::limitRoom(qint64 requests) { m_room = requests; }
+void FakePinger::setRecording(bool on) { m_recording = on; }
+
+void FakePinger::makeRoom()
+{
+    m_room.reset();
+    emit ready();
+}
 
 int FakePinger::deliverReplies()
 {

@@ -3,16 +3,17 @@
 #include "sweep/pinger.h"
 
 #include <QList>
-#include <QSet>
 
 #include <functional>
+#include <optional>
 
 namespace vexal {
 
 // A pinger whose network is a script, for tests. Requests to answering
 // addresses queue a reply that is delivered by deliverReplies(), or from the
 // event loop when auto-delivery is on; the others stay outstanding until
-// expireOutstanding().
+// expireOutstanding(). It can also refuse targets, as a system does for a
+// broadcast address, and take fewer than offered, as a full queue does.
 class FakePinger final : public Pinger
 {
     Q_OBJECT
@@ -27,15 +28,25 @@ public:
     int timeout() const override;
     void setPacketSize(int dataBytes) override;
     int packetSize() const override;
-    void send(Ipv4 address) override;
+    using Pinger::send;
+    qsizetype send(std::span<const Ipv4> targets, SendRefusals &refusals) override;
     void cancel() override;
-    int outstanding() const override;
+    qint64 outstanding() const override;
+    void collect() override;
 
     // Script.
     void setAnswering(std::function<bool(Ipv4)> answers);
     void setAnsweringAll();
     void setAutoDeliver(bool on);
     void failOpen(const QString &reason);
+    // The reason a target is refused, or nullopt when it may be sent.
+    void setRefusing(std::function<std::optional<QString>(Ipv4)> refuses);
+    // At most this many more requests are taken until the next makeRoom().
+    void limitRoom(qint64 requests);
+    // Lifts the limit and emits ready().
+    void makeRoom();
+    // Keep only a count of what was sent, for sweeps of billions of targets.
+    void setRecording(bool on);
 
     // Emits replied() for every queued reply, in send order; returns how many.
     int deliverReplies();
@@ -44,23 +55,30 @@ public:
 
     // What happened.
     const QList<Ipv4> &sentAddresses() const { return m_sent; }
+    qint64 sentCount() const { return m_sentCount; }
     int cancelCount() const { return m_cancels; }
     int openCount() const { return m_opens; }
+    int collectCount() const { return m_collects; }
 
 private:
     void finishOne();
 
     std::function<bool(Ipv4)> m_answers;
+    std::function<std::optional<QString>(Ipv4)> m_refuses;
     QList<Ipv4> m_sent;
     QList<Ipv4> m_queuedReplies;
     QString m_openError;
-    int m_outstanding = 0;
+    qint64 m_sentCount = 0;
+    qint64 m_outstanding = 0;
+    std::optional<qint64> m_room;
     int m_timeout = 300;
     int m_packetSize = 64;
     int m_cancels = 0;
     int m_opens = 0;
+    int m_collects = 0;
     bool m_autoDeliver = false;
     bool m_deliveryScheduled = false;
+    bool m_recording = true;
 };
 
 } // namespace vexal

@@ -106,31 +106,38 @@ quint64 echoTag(std::span<const quint8> data)
 void EchoRequestBuilder::reset(quint16 identifier, int dataSize)
 {
     m_dataSize = std::clamp(dataSize, 1, EchoMaxData);
+    m_identifier = identifier;
     m_bytes.fill(0);
     m_bytes[0] = EchoRequestType;
-    writeBe16(&m_bytes[4], identifier);
     for (int i = 0; i < m_dataSize; ++i)
         m_bytes[std::size_t(IcmpHeaderSize + i)] = quint8(i);
-    // The tag and the sequence are added per message; every piece summed here
+    // The varying fields are added per message; every piece summed here
     // starts at an even offset, so the partial sums combine exactly.
     const std::size_t fixedDataStart = IcmpHeaderSize + (carriesTag() ? EchoTagSize : 0);
-    const std::span<const quint8> bytes(m_bytes.data(), std::size_t(IcmpHeaderSize + m_dataSize));
+    const std::span<const quint8> bytes(m_bytes.data(), size());
     m_fixedSum = onesComplementAdd(bytes.first(IcmpHeaderSize));
     m_fixedSum = onesComplementAdd(bytes.subspan(fixedDataStart), m_fixedSum);
 }
 
 std::span<const quint8> EchoRequestBuilder::build(quint16 sequence, quint64 tag)
 {
-    quint32 sum = m_fixedSum + sequence;
-    writeBe16(&m_bytes[6], sequence);
+    stamp(m_bytes, m_identifier, sequence, tag);
+    return blank();
+}
+
+void EchoRequestBuilder::stamp(std::span<quint8> message, quint16 identifier, quint16 sequence,
+                               quint64 tag) const
+{
+    quint32 sum = m_fixedSum + identifier + sequence;
+    writeBe16(&message[4], identifier);
+    writeBe16(&message[6], sequence);
     if (carriesTag()) {
         for (int i = 0; i < EchoTagSize; ++i)
-            m_bytes[std::size_t(IcmpHeaderSize + i)] = quint8(tag >> (56 - 8 * i));
+            message[std::size_t(IcmpHeaderSize + i)] = quint8(tag >> (56 - 8 * i));
         for (int shift = 48; shift >= 0; shift -= 16)
             sum += quint32((tag >> shift) & 0xffffu);
     }
-    writeBe16(&m_bytes[2], foldChecksum(sum));
-    return {m_bytes.data(), std::size_t(IcmpHeaderSize + m_dataSize)};
+    writeBe16(&message[2], foldChecksum(sum));
 }
 
 } // namespace vexal

@@ -63,6 +63,12 @@ public:
     // Sets sequence, tag (ignored when it does not fit) and checksum. The
     // bytes stay valid until the next call.
     std::span<const quint8> build(quint16 sequence, quint64 tag);
+    // The message with identifier, sequence, tag and checksum still to be
+    // set: copy it once into each buffer of a batch, then stamp() each copy
+    // per request (the identifier may differ from reset()'s).
+    std::span<const quint8> blank() const { return {m_bytes.data(), size()}; }
+    void stamp(std::span<quint8> message, quint16 identifier, quint16 sequence, quint64 tag) const;
+    std::size_t size() const { return std::size_t(IcmpHeaderSize + m_dataSize); }
 
     int dataSize() const { return m_dataSize; }
     bool carriesTag() const { return m_dataSize >= EchoTagSize; }
@@ -70,6 +76,8 @@ public:
 private:
     std::array<quint8, IcmpHeaderSize + EchoMaxData> m_bytes{};
     int m_dataSize = 0;
+    quint16 m_identifier = 0;
+    // Everything but identifier, sequence, tag and checksum.
     quint32 m_fixedSum = 0;
 };
 

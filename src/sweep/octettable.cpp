@@ -21,9 +21,9 @@ void OctetTable::fill(const AddressSet &lists)
     }
 }
 
-double OctetTable::totalToPing() const
+qint64 OctetTable::totalToPing() const
 {
-    double total = 1.0;
+    qint64 total = 1;
     for (int count : m_selectedCount)
         total *= count;
     return total;

@@ -25,7 +25,7 @@ public:
     int selectedCount(int column) const { return m_selectedCount[std::size_t(column)]; }
     int value(int column, int row) const { return m_rows[std::size_t(column)][std::size_t(row)]; }
     // Targets in one cycle: the product of the four counts.
-    double totalToPing() const;
+    qint64 totalToPing() const;
 
     Ipv4 address(int a, int b, int c, int d) const
     {

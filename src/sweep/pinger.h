@@ -6,8 +6,20 @@
 #include <QString>
 
 #include <memory>
+#include <span>
+#include <vector>
 
 namespace vexal {
+
+// A target that send() dealt with but could not send, and why in the
+// system's words ("Network is unreachable"): no reply will ever come.
+struct SendRefusal
+{
+    // Position in the targets handed to send().
+    qsizetype index = 0;
+    QString reason;
+};
+using SendRefusals = std::vector<SendRefusal>;
 
 // Sends ICMP echo requests and reports the echo replies that answer them.
 //
@@ -15,6 +27,7 @@ namespace vexal {
 // arrives within the timeout is reported by replied(), carrying the address
 // that answered. Nothing is reported for a timeout, an error, a reply to
 // somebody else's request, a duplicate, or anything sent before cancel().
+// Every request that leaves lives its full timeout.
 class Pinger : public QObject
 {
     Q_OBJECT
@@ -37,17 +50,30 @@ public:
     virtual void setPacketSize(int dataBytes) = 0;
     virtual int packetSize() const = 0;
 
-    virtual void send(Ipv4 address) = 0;
+    // Sends one request to each target, in order, as far as that is possible
+    // now, and returns how many targets it dealt with: sent, or refused for
+    // good (those are appended to refusals). The others, from the returned
+    // position on, could not be sent yet (a full queue, or every sequence
+    // number in use); offer them again after ready(). Never re-enters the
+    // caller: replies are reported from the event loop.
+    virtual qsizetype send(std::span<const Ipv4> targets, SendRefusals &refusals) = 0;
+    // One target; true when its request left.
+    bool send(Ipv4 target);
     // Forgets every outstanding request; no reply to any of them is reported.
     virtual void cancel() = 0;
     // Requests neither answered, expired nor cancelled yet.
-    virtual int outstanding() const = 0;
+    virtual qint64 outstanding() const = 0;
+    // Reads every reply that has arrived and reports those that came in time
+    // before returning (replied() and settled() may be emitted from here).
+    virtual void collect() = 0;
 
 signals:
     void replied(quint32 address);
     // outstanding() has dropped to zero because the last request was answered
     // or expired. Not emitted by cancel().
     void settled();
+    // send() may take more now, after it returned short.
+    void ready();
 };
 
 // The operating system's pinger; defined once per platform.

@@ -13,11 +13,13 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <limits>
+#include <unordered_map>
 #include <vector>
 
 #include <arpa/inet.h>
+#include <linux/filter.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 // After netinet/in.h, so that the kernel header defers to glibc's types.
@@ -38,23 +40,41 @@ constexpr qint64 NanosecondsPerMillisecond = 1'000'000;
 constexpr int ReceiveBufferBytes = 8 * 1024 * 1024;
 constexpr int SendBufferBytes = 1024 * 1024;
 
-// Datagrams read per recvmmsg() call, and room for each: ours are at most a
-// 60-byte IP header, 8 bytes of ICMP header and 512 bytes of data.
+// Datagrams sent per sendmmsg() and read per recvmmsg() call. Reading after
+// every batch keeps the receive queue short however fast we send.
 constexpr int BatchSize = 64;
-constexpr std::size_t DatagramRoom = 1024;
+constexpr std::size_t MessageRoom = IcmpHeaderSize + EchoMaxData;
+// A 60-byte IP header, 8 bytes of ICMP header and 512 bytes of data at most.
+constexpr std::size_t DatagramRoom = 640;
+constexpr std::size_t ControlRoom = CMSG_SPACE(sizeof(timespec));
 // Bounds one drain, so that a flood of foreign ICMP cannot hold the event
 // loop; the notifier is level-triggered and comes back for the rest.
 constexpr int MaxBatchesPerDrain = 2048;
 
-constexpr int SendAttempts = 10;
+// Each socket has one identifier and so 65536 sequence numbers. More
+// sockets are opened only when every number of the open ones is in use (a
+// large silent range with a long timeout); past this many the sweep waits
+// for numbers to free instead, which bounds memory at about 24 MiB.
+constexpr int MaxChannels = 16;
+// A full queue is tried again after 1, 2, 4 ... ms, at most this long.
+constexpr int MaxBackoffMs = 100;
 
 std::atomic<quint32> g_instances{0};
 
-qint64 monotonicNanoseconds()
+qint64 clockNanoseconds(clockid_t clock)
 {
     timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    ::clock_gettime(clock, &now);
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+qint64 monotonicNanoseconds() { return clockNanoseconds(CLOCK_MONOTONIC); }
+
+int millisecondsUntil(qint64 when, qint64 now)
+{
+    // Rounded up: a timer that fires early would only find nothing to do.
+    return int(std::clamp<qint64>((when - now + NanosecondsPerMillisecond - 1) / NanosecondsPerMillisecond,
+                                  0, MaxTimeout * 2));
 }
 
 QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
@@ -69,6 +89,19 @@ QString binaryPath()
 
 bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
 
+// One ICMP socket with its own identifier and sequence numbers.
+struct Channel
+{
+    int fd = -1;
+    // Ours on a raw socket; on a datagram socket the kernel picks it and
+    // only ever hands us replies that carry it.
+    quint16 identifier = 0;
+    quint64 cookie = 0;
+    quint64 serial = 0;
+    SequenceMap sequences;
+    QSocketNotifier *notifier = nullptr;
+};
+
 class LinuxPinger final : public Pinger
 {
 public:
@@ -82,46 +115,77 @@ public:
     int timeout() const override { return m_timeout; }
     void setPacketSize(int dataBytes) override;
     int packetSize() const override { return m_dataSize; }
-    void send(Ipv4 address) override;
+    using Pinger::send;
+    qsizetype send(std::span<const Ipv4> targets, SendRefusals &refusals) override;
     void cancel() override;
-    int outstanding() const override;
+    qint64 outstanding() const override;
+    void collect() override;
 
 private:
-    bool trySend(std::span<const quint8> packet, const sockaddr_in &to);
-    // Reads every queued datagram, matches replies at `now` and expires what
-    // is due; matched addresses wait in m_ready for deliver().
-    void drain(qint64 now);
-    void discardQueued();
+    int openSocket(bool raw) const;
+    bool addChannel(int fd);
+    void prepareBuffers();
+    // A channel with a free sequence number at now, opening one if need be.
+    Channel *channelWithRoom(qint64 now, qint64 rest);
+    qint64 restNanoseconds() const;
+    // Sends up to `count` targets through the channel in one sendmmsg()
+    // batch; returns how many it dealt with. Sets `full` when the kernel had
+    // no room for the next one.
+    int sendBatch(Channel &channel, const Ipv4 *targets, int count, qsizetype firstIndex,
+                  SendRefusals &refusals, bool &full);
+    const QString &reasonText(int error);
+    // Reads every queued datagram, matches replies by their arrival time and
+    // then expires what is due; matched addresses wait in m_ready for
+    // deliver().
+    void drain(Channel &channel);
+    void drainAll();
+    void discardQueued(Channel &channel);
+    void discardErrors(Channel &channel);
     // Emits replied() for m_ready, then settled() if that or an expiry
     // emptied the books.
     void deliver();
     void armExpiryTimer();
     void onEvent();
+    void onRetry();
+    void wakeSender();
 
-    int m_fd = -1;
     bool m_raw = false;
     QString m_mechanism;
     QString m_error;
     int m_timeout = DefaultTimeout;
     int m_dataSize = DefaultDataSize;
-
-    quint16 m_identifier = 0;
-    quint64 m_cookie = 0;
-    quint64 m_serial = 0;
+    quint16 m_firstIdentifier = 0;
     EchoRequestBuilder m_builder;
     bool m_builderStale = true;
 
-    SequenceMap m_sequences;
+    std::vector<std::unique_ptr<Channel>> m_channels;
+    std::size_t m_current = 0;
+    bool m_channelsExhausted = false;
+
     std::vector<Ipv4> m_ready;
     std::size_t m_readyHead = 0;
     bool m_settleDue = false;
     quint64 m_cancels = 0;
 
-    QSocketNotifier *m_notifier = nullptr;
+    // send() returned short and the caller waits for ready().
+    bool m_senderWaiting = false;
+    bool m_waitingForNumbers = false;
+    int m_backoffMs = 0;
+
     QTimer m_expiryTimer;
     QTimer m_deliveryTimer;
+    QTimer m_retryTimer;
+
+    std::unordered_map<int, QString> m_reasons;
+
+    std::vector<quint8> m_txBytes;
+    std::vector<sockaddr_in> m_txAddresses;
+    std::vector<iovec> m_txVectors;
+    std::vector<mmsghdr> m_txHeaders;
+    std::vector<quint64> m_txTags;
 
     std::vector<quint8> m_rxBytes;
+    std::vector<quint8> m_rxControl;
     std::vector<sockaddr_in> m_rxSources;
     std::vector<iovec> m_rxVectors;
     std::vector<mmsghdr> m_rxHeaders;
@@ -131,10 +195,9 @@ LinuxPinger::LinuxPinger(QObject *parent)
     : Pinger(parent)
 {
     // Several pingers of one process share the raw socket's view of every
-    // echo reply, so each gets its own identifier and cookie.
+    // echo reply, so each gets its own identifiers and cookies.
     const quint32 instance = g_instances.fetch_add(1);
-    m_identifier = quint16((quint32(::getpid()) * 0x9E3779B1u + instance * 0x85EBCA77u) >> 16);
-    m_cookie = QRandomGenerator::global()->generate64();
+    m_firstIdentifier = quint16((quint32(::getpid()) * 0x9E3779B1u + instance * 0x85EBCA77u) >> 16);
 
     m_expiryTimer.setSingleShot(true);
     m_expiryTimer.setTimerType(Qt::PreciseTimer);
@@ -142,22 +205,31 @@ LinuxPinger::LinuxPinger(QObject *parent)
     m_deliveryTimer.setSingleShot(true);
     m_deliveryTimer.setInterval(0);
     connect(&m_deliveryTimer, &QTimer::timeout, this, &LinuxPinger::deliver);
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_retryTimer, &QTimer::timeout, this, &LinuxPinger::onRetry);
 }
 
 LinuxPinger::~LinuxPinger()
 {
-    // The notifier must let go of the descriptor before it is closed.
-    delete m_notifier;
-    if (m_fd >= 0)
-        ::close(m_fd);
+    for (const auto &channel : m_channels) {
+        // The notifier must let go of the descriptor before it is closed.
+        delete channel->notifier;
+        ::close(channel->fd);
+    }
+}
+
+int LinuxPinger::openSocket(bool raw) const
+{
+    return ::socket(AF_INET, (raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
 bool LinuxPinger::open()
 {
-    if (m_fd >= 0)
+    if (!m_channels.empty())
         return true;
 
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    int fd = openSocket(false);
     const int datagramError = fd < 0 ? errno : 0;
     int rawError = 0;
     /*
@@ -176,7 +248,7 @@ bool LinuxPinger::open()
     if (fd < 0
         && (datagramError == EACCES || datagramError == EPERM || datagramError == EAFNOSUPPORT
             || datagramError == EPROTONOSUPPORT)) {
-        fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+        fd = openSocket(true);
         rawError = fd < 0 ? errno : 0;
         m_raw = fd >= 0;
     }
@@ -197,10 +269,19 @@ bool LinuxPinger::open()
         return false;
     }
 
-    m_fd = fd;
     m_error.clear();
     m_mechanism = m_raw ? QStringLiteral("raw") : QStringLiteral("datagram");
     m_builderStale = true;
+    prepareBuffers();
+    return addChannel(fd);
+}
+
+bool LinuxPinger::addChannel(int fd)
+{
+    auto channel = std::make_unique<Channel>();
+    channel->fd = fd;
+    channel->identifier = quint16(m_firstIdentifier + m_channels.size());
+    channel->cookie = QRandomGenerator::global()->generate64();
 
     // SO_RCVBUFFORCE passes net.core.rmem_max but needs CAP_NET_ADMIN; without
     // it SO_RCVBUF gives as much as the limit allows. Likewise for sending.
@@ -210,15 +291,60 @@ bool LinuxPinger::open()
     size = SendBufferBytes;
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    // The kernel stamps each datagram as it arrives, so lateness is judged
+    // at arrival, not when the event loop gets round to reading it.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     if (m_raw) {
         // A raw ICMP socket gets a copy of every ICMP message the host
-        // receives; the filter keeps all but echo replies out of our queue.
+        // receives. ICMP_FILTER keeps all but echo replies out; the BPF
+        // program also drops echo replies to other programs' identifiers,
+        // so their pings never take room in our receive queue.
         icmp_filter filter{};
         filter.data = ~(1u << ICMP_ECHOREPLY);
         ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+        sock_filter code[] = {
+            BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),  // X = length of the IP header
+            BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),   // ICMP type
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 0, 3),
+            BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),   // identifier
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, channel->identifier, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, 0xffffffffu),  // keep it whole
+            BPF_STMT(BPF_RET | BPF_K, 0),            // drop it
+        };
+        sock_fprog program{std::size(code), code};
+        ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+        // Without IP_RECVERR a raw socket's send reports success when a
+        // full device queue dropped the datagram (ENOBUFS), and the request
+        // would be lost unseen. With it, ICMP errors about our requests are
+        // queued aside as well; drain() throws them away.
+        ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    }
+
+    channel->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(channel->notifier, &QSocketNotifier::activated, this, &LinuxPinger::onEvent);
+    m_channels.push_back(std::move(channel));
+    return true;
+}
+
+void LinuxPinger::prepareBuffers()
+{
+    m_txBytes.assign(BatchSize * MessageRoom, 0);
+    m_txAddresses.assign(BatchSize, sockaddr_in{});
+    m_txVectors.assign(BatchSize, iovec{});
+    m_txHeaders.assign(BatchSize, mmsghdr{});
+    m_txTags.assign(BatchSize, 0);
+    for (int i = 0; i < BatchSize; ++i) {
+        m_txAddresses[i].sin_family = AF_INET;
+        m_txVectors[i].iov_base = m_txBytes.data() + std::size_t(i) * MessageRoom;
+        m_txHeaders[i].msg_hdr.msg_name = &m_txAddresses[i];
+        m_txHeaders[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+        m_txHeaders[i].msg_hdr.msg_iov = &m_txVectors[i];
+        m_txHeaders[i].msg_hdr.msg_iovlen = 1;
     }
 
     m_rxBytes.assign(BatchSize * DatagramRoom, 0);
+    m_rxControl.assign(BatchSize * ControlRoom, 0);
     m_rxSources.assign(BatchSize, sockaddr_in{});
     m_rxVectors.assign(BatchSize, iovec{});
     m_rxHeaders.assign(BatchSize, mmsghdr{});
@@ -228,12 +354,9 @@ bool LinuxPinger::open()
         m_rxHeaders[i].msg_hdr.msg_name = &m_rxSources[i];
         m_rxHeaders[i].msg_hdr.msg_iov = &m_rxVectors[i];
         m_rxHeaders[i].msg_hdr.msg_iovlen = 1;
+        m_rxHeaders[i].msg_hdr.msg_control = m_rxControl.data() + std::size_t(i) * ControlRoom;
     }
     m_ready.reserve(4096);
-
-    m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &LinuxPinger::onEvent);
-    return true;
 }
 
 void LinuxPinger::setPacketSize(int dataBytes)
@@ -242,99 +365,250 @@ void LinuxPinger::setPacketSize(int dataBytes)
     m_builderStale = true;
 }
 
-int LinuxPinger::outstanding() const
+qint64 LinuxPinger::outstanding() const
 {
-    return m_sequences.pending() + int(m_ready.size() - m_readyHead);
+    qint64 pending = 0;
+    for (const auto &channel : m_channels)
+        pending += channel->sequences.pending();
+    return pending + qint64(m_ready.size() - m_readyHead);
 }
 
-void LinuxPinger::send(Ipv4 address)
+qint64 LinuxPinger::restNanoseconds() const
 {
-    if (!open())
-        return;
+    // A message with room for the tag tells a late reply from a new one by
+    // the tag; a shorter one can only keep the number out of use until any
+    // late reply to its previous request has had its chance.
+    return m_builder.carriesTag() ? 0 : qint64(m_timeout) * NanosecondsPerMillisecond;
+}
+
+Channel *LinuxPinger::channelWithRoom(qint64 now, qint64 rest)
+{
+    for (std::size_t tried = 0; tried < m_channels.size(); ++tried) {
+        Channel &channel = *m_channels[m_current];
+        if (channel.sequences.roomFor(1, now, rest) > 0)
+            return &channel;
+        m_current = (m_current + 1) % m_channels.size();
+    }
+    if (m_channelsExhausted || int(m_channels.size()) >= MaxChannels)
+        return nullptr;
+    const int fd = openSocket(m_raw);
+    if (fd < 0) {
+        // Out of descriptors or memory: make do with the sockets we have.
+        m_channelsExhausted = true;
+        return nullptr;
+    }
+    addChannel(fd);
+    m_current = m_channels.size() - 1;
+    return m_channels.back().get();
+}
+
+qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusals)
+{
+    const qsizetype count = qsizetype(targets.size());
+    if (!open()) {
+        for (qsizetype i = 0; i < count; ++i)
+            refusals.push_back({i, m_error});
+        return count;
+    }
+    // A full queue is given its back-off before anything else is tried.
+    if (m_senderWaiting && m_retryTimer.isActive() && !m_waitingForNumbers)
+        return 0;
     if (m_builderStale) {
-        // On a datagram socket the kernel writes its own identifier.
-        m_builder.reset(m_raw ? m_identifier : 0, m_dataSize);
+        // Raw channels differ in their identifiers, so each message gets
+        // its own in sendBatch(); on a datagram socket the kernel writes it.
+        m_builder.reset(0, m_dataSize);
+        for (int i = 0; i < BatchSize; ++i) {
+            std::copy(m_builder.blank().begin(), m_builder.blank().end(),
+                      m_txBytes.begin() + std::ptrdiff_t(std::size_t(i) * MessageRoom));
+            m_txVectors[i].iov_len = m_builder.size();
+        }
         m_builderStale = false;
     }
-    const quint64 tag = m_builder.carriesTag() ? m_cookie + ++m_serial : 0;
-    const std::span<const quint8> packet = m_builder.build(m_sequences.nextSequence(), tag);
 
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(address);
-    if (trySend(packet, to)) {
-        const qint64 sentAt = monotonicNanoseconds();
-        m_sequences.add(address, sentAt + m_timeout * NanosecondsPerMillisecond, tag);
-        drain(sentAt);
+    const qint64 rest = restNanoseconds();
+    qsizetype done = 0;
+    bool full = false;
+    while (done < count && !full) {
+        const qint64 now = monotonicNanoseconds();
+        Channel *channel = channelWithRoom(now, rest);
+        if (!channel) {
+            // Every number of every socket is in use: wait until the first
+            // one frees, never by cutting a request short.
+            qint64 when = std::numeric_limits<qint64>::max();
+            for (const auto &c : m_channels)
+                when = std::min(when, c->sequences.roomAt(rest));
+            m_waitingForNumbers = true;
+            m_retryTimer.start(millisecondsUntil(when, now));
+            break;
+        }
+        const int room = channel->sequences.roomFor(int(std::min<qsizetype>(BatchSize, count - done)), now, rest);
+        done += sendBatch(*channel, targets.data() + done, room, done, refusals, full);
+        drain(*channel);
     }
+    if (full) {
+        // The socket buffer, a device queue or the neighbour table is full:
+        // try again later, waiting longer each time it is still full.
+        m_backoffMs = m_backoffMs == 0 ? 1 : std::min(m_backoffMs * 2, MaxBackoffMs);
+        m_waitingForNumbers = false;
+        m_retryTimer.start(m_backoffMs);
+    } else if (done == count) {
+        m_backoffMs = 0;
+        m_waitingForNumbers = false;
+        m_retryTimer.stop();
+    }
+    m_senderWaiting = done < count;
+
     if (!m_expiryTimer.isActive())
         armExpiryTimer();
     // Replies met here are reported from the event loop, never from inside
-    // send(): a caller is not re-entered before it has counted its request.
+    // send(): a caller is not re-entered before it has counted its requests.
     if ((m_readyHead < m_ready.size() || m_settleDue) && !m_deliveryTimer.isActive())
         m_deliveryTimer.start();
+    return done;
 }
 
-bool LinuxPinger::trySend(std::span<const quint8> packet, const sockaddr_in &to)
+int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsizetype firstIndex,
+                           SendRefusals &refusals, bool &full)
 {
-    for (int attempt = 0; attempt < SendAttempts; ++attempt) {
-        if (::sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr *>(&to),
-                     sizeof to)
-            >= 0)
-            return true;
+    const bool tagged = m_builder.carriesTag();
+    const quint16 firstSequence = channel.sequences.nextSequence();
+    for (int i = 0; i < count; ++i) {
+        const std::span<quint8> message(m_txBytes.data() + std::size_t(i) * MessageRoom, m_builder.size());
+        m_txTags[i] = tagged ? channel.cookie + channel.serial + quint64(i) + 1 : 0;
+        m_builder.stamp(message, channel.identifier, quint16(firstSequence + i), m_txTags[i]);
+        m_txAddresses[i].sin_addr.s_addr = htonl(targets[i]);
+    }
+
+    int handled = 0;
+    while (handled < count) {
+        const int sent = ::sendmmsg(channel.fd, &m_txHeaders[std::size_t(handled)], unsigned(count - handled), 0);
+        if (sent > 0) {
+            // The deadline counts from after the send, so no request gets
+            // less than its full timeout.
+            const qint64 deadline = monotonicNanoseconds() + qint64(m_timeout) * NanosecondsPerMillisecond;
+            for (int i = handled; i < handled + sent; ++i)
+                channel.sequences.add(targets[i], deadline, m_txTags[std::size_t(i)]);
+            handled += sent;
+            m_backoffMs = 0;
+            continue;
+        }
         const int error = errno;
         if (error == EINTR)
             continue;
-        // Anything but a full queue (ENETUNREACH, EHOSTUNREACH, EACCES for a
-        // broadcast address...) means this request gets no reply.
-        if (error != EAGAIN && error != EWOULDBLOCK && error != ENOBUFS)
-            return false;
-        // The send buffer or a device queue is full. Reading replies keeps
-        // ours from overflowing meanwhile; then wait a moment for room.
-        drain(monotonicNanoseconds());
-        pollfd writable{m_fd, POLLOUT, 0};
-        ::poll(&writable, 1, 1);
+        if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
+            full = true;
+            break;
+        }
+        // Anything else (EACCES for a broadcast address, ENETUNREACH,
+        // EHOSTUNREACH, EPERM from a firewall rule) means this request gets
+        // no reply; the next target is tried as usual.
+        channel.sequences.addRefused(monotonicNanoseconds());
+        refusals.push_back({firstIndex + handled, reasonText(error)});
+        ++handled;
     }
-    return false;
+    channel.serial += quint64(handled);
+    return handled;
 }
 
-void LinuxPinger::drain(qint64 now)
+const QString &LinuxPinger::reasonText(int error)
 {
+    auto found = m_reasons.find(error);
+    if (found == m_reasons.end())
+        found = m_reasons.emplace(error, errnoText(error)).first;
+    return found->second;
+}
+
+void LinuxPinger::drain(Channel &channel)
+{
+    // "Now" is read before the queue: every reply that arrived before it is
+    // read below, so expiring what is due at it loses no timely reply.
+    const qint64 now = monotonicNanoseconds();
+    // The kernel stamps arrivals on the wall clock; this converts them. A
+    // wall-clock step between arrival and this reading shifts a stamp by
+    // the step, which is why deadlines themselves stay monotonic.
+    const qint64 wallOffset = clockNanoseconds(CLOCK_REALTIME) - now;
+    const bool tagged = m_builder.carriesTag();
+    bool emptied = false;
     for (int batch = 0; batch < MaxBatchesPerDrain; ++batch) {
         for (mmsghdr &header : m_rxHeaders) {
             header.msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            header.msg_hdr.msg_controllen = ControlRoom;
             header.msg_hdr.msg_flags = 0;
         }
-        const int count = ::recvmmsg(m_fd, m_rxHeaders.data(), BatchSize, MSG_DONTWAIT, nullptr);
-        if (count <= 0)
+        const int count = ::recvmmsg(channel.fd, m_rxHeaders.data(), BatchSize, MSG_DONTWAIT, nullptr);
+        if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // A pending error (an ICMP error about one of our requests, on
+            // a raw socket) is returned once; its report waits aside and
+            // would take room from replies.
+            discardErrors(channel);
+            continue;
+        }
+        if (count <= 0) {
+            emptied = true;
             break;
+        }
+        const qint64 readAt = monotonicNanoseconds();
         for (int i = 0; i < count; ++i) {
-            const msghdr &header = m_rxHeaders[i].msg_hdr;
+            msghdr &header = m_rxHeaders[i].msg_hdr;
             if ((header.msg_flags & MSG_TRUNC) || header.msg_namelen < sizeof(sockaddr_in))
                 continue;
             const std::span<const quint8> datagram(m_rxBytes.data() + std::size_t(i) * DatagramRoom,
                                                    m_rxHeaders[i].msg_len);
-            // Raw sockets deliver the IP header; datagram sockets do not, and
-            // the kernel already routes them only the replies with our
-            // identifier, which it chose itself.
+            // Raw sockets deliver the IP header; datagram sockets do not.
             const std::optional<EchoReply> reply = parseEchoReply(datagram, m_raw);
-            if (!reply || (m_raw && reply->identifier != m_identifier))
+            if (!reply || (m_raw && reply->identifier != channel.identifier))
                 continue;
+            qint64 arrival = readAt;
+            for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec stamp;
+                    std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                    arrival = std::min(readAt, qint64(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec - wallOffset);
+                }
+            }
             const Ipv4 source = ntohl(m_rxSources[i].sin_addr.s_addr);
-            if (m_sequences.take(reply->sequence, source, echoTag(reply->data), now))
+            const quint64 tag = tagged ? echoTag(reply->data) : 0;
+            if (channel.sequences.take(reply->sequence, source, tag, arrival))
                 m_ready.push_back(source);
         }
-        if (count < BatchSize)
+        if (count < BatchSize) {
+            emptied = true;
             break;
+        }
     }
-    if (m_sequences.expire(now) > 0 && outstanding() == 0)
+    // With datagrams still queued, a timely reply may be among them: expire
+    // nothing until the queue has been read to its end.
+    if (emptied && channel.sequences.expire(now) > 0 && outstanding() == 0)
         m_settleDue = true;
 }
 
-void LinuxPinger::discardQueued()
+void LinuxPinger::drainAll()
+{
+    for (const auto &channel : m_channels)
+        drain(*channel);
+}
+
+void LinuxPinger::discardErrors(Channel &channel)
 {
     for (int batch = 0; batch < MaxBatchesPerDrain; ++batch) {
-        const int count = ::recvmmsg(m_fd, m_rxHeaders.data(), BatchSize, MSG_DONTWAIT, nullptr);
+        for (mmsghdr &header : m_rxHeaders) {
+            header.msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            header.msg_hdr.msg_controllen = ControlRoom;
+        }
+        if (::recvmmsg(channel.fd, m_rxHeaders.data(), BatchSize, MSG_ERRQUEUE | MSG_DONTWAIT, nullptr) < BatchSize)
+            break;
+    }
+}
+
+void LinuxPinger::discardQueued(Channel &channel)
+{
+    discardErrors(channel);
+    for (int batch = 0; batch < MaxBatchesPerDrain; ++batch) {
+        for (mmsghdr &header : m_rxHeaders) {
+            header.msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            header.msg_hdr.msg_controllen = ControlRoom;
+        }
+        const int count = ::recvmmsg(channel.fd, m_rxHeaders.data(), BatchSize, MSG_DONTWAIT, nullptr);
         if (count < BatchSize)
             break;
     }
@@ -365,34 +639,75 @@ void LinuxPinger::deliver()
 void LinuxPinger::cancel()
 {
     ++m_cancels;
-    m_sequences.clear();
+    const qint64 now = monotonicNanoseconds();
+    for (const auto &channel : m_channels) {
+        channel->sequences.clear(now);
+        // Replies already queued answer requests that no longer exist.
+        discardQueued(*channel);
+    }
     m_ready.clear();
     m_readyHead = 0;
     m_settleDue = false;
+    m_senderWaiting = false;
+    m_waitingForNumbers = false;
+    m_backoffMs = 0;
     m_expiryTimer.stop();
     m_deliveryTimer.stop();
-    // Replies already queued answer requests that no longer exist.
-    if (m_fd >= 0)
-        discardQueued();
+    m_retryTimer.stop();
+}
+
+void LinuxPinger::collect()
+{
+    drainAll();
+    deliver();
+    armExpiryTimer();
 }
 
 void LinuxPinger::armExpiryTimer()
 {
-    const std::optional<qint64> deadline = m_sequences.nextDeadline();
-    if (!deadline) {
+    std::optional<qint64> first;
+    for (const auto &channel : m_channels) {
+        const std::optional<qint64> deadline = channel->sequences.nextDeadline();
+        if (deadline && (!first || *deadline < *first))
+            first = deadline;
+    }
+    if (!first) {
         m_expiryTimer.stop();
         return;
     }
-    // Rounded up: a timer that fires before the deadline would only re-arm.
-    const qint64 wait = *deadline - monotonicNanoseconds();
-    m_expiryTimer.start(int(std::max<qint64>(0, (wait + NanosecondsPerMillisecond - 1) / NanosecondsPerMillisecond)));
+    m_expiryTimer.start(millisecondsUntil(*first, monotonicNanoseconds()));
 }
 
 void LinuxPinger::onEvent()
 {
-    drain(monotonicNanoseconds());
+    drainAll();
     deliver();
     armExpiryTimer();
+    // Answers and expiries free numbers: a sender waiting for them may go on.
+    if (m_senderWaiting && m_waitingForNumbers) {
+        const qint64 now = monotonicNanoseconds();
+        const qint64 rest = restNanoseconds();
+        for (const auto &channel : m_channels) {
+            if (channel->sequences.roomFor(1, now, rest) > 0) {
+                wakeSender();
+                break;
+            }
+        }
+    }
+}
+
+void LinuxPinger::onRetry()
+{
+    if (m_senderWaiting)
+        wakeSender();
+}
+
+void LinuxPinger::wakeSender()
+{
+    m_retryTimer.stop();
+    m_senderWaiting = false;
+    m_waitingForNumbers = false;
+    emit ready();
 }
 
 } // namespace

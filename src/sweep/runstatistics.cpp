@@ -10,37 +10,62 @@
 
 namespace vexal {
 
+UniqueAddresses::UniqueAddresses() = default;
+UniqueAddresses::~UniqueAddresses() = default;
+
 bool UniqueAddresses::add(Ipv4 address)
 {
-    if (!m_seen.insert(address).second)
+    std::unique_ptr<Slash8> &directory = m_slash8[address >> 24];
+    if (!directory) {
+        directory = std::make_unique<Slash8>();
+        ++m_directories;
+    }
+    std::unique_ptr<Bitmap> &bitmap = directory->slash16[(address >> 16) & 0xff];
+    if (!bitmap) {
+        bitmap = std::make_unique<Bitmap>();
+        ++m_bitmaps;
+    }
+    quint64 &word = (*bitmap)[(address & 0xffff) >> 6];
+    const quint64 bit = quint64(1) << (address & 63);
+    if (word & bit)
         return false;
-    m_order.push_back(address);
+    word |= bit;
+    ++m_count;
     return true;
+}
+
+bool UniqueAddresses::contains(Ipv4 address) const
+{
+    const Slash8 *directory = m_slash8[address >> 24].get();
+    const Bitmap *bitmap = directory ? directory->slash16[(address >> 16) & 0xff].get() : nullptr;
+    return bitmap && ((*bitmap)[(address & 0xffff) >> 6] & (quint64(1) << (address & 63)));
 }
 
 void UniqueAddresses::clear()
 {
-    m_order.clear();
-    m_seen.clear();
+    for (auto &directory : m_slash8)
+        directory.reset();
+    m_bitmaps = 0;
+    m_directories = 0;
+    m_count = 0;
+}
+
+std::size_t UniqueAddresses::memoryBytes() const
+{
+    return m_bitmaps * sizeof(Bitmap) + m_directories * sizeof(Slash8);
 }
 
 void ElapsedClock::start(const Clock &clock)
 {
-    m_lastReading = clock.secondsSinceMidnight();
-    m_elapsed = 0;
+    m_startMs = clock.monotonicMilliseconds();
+    m_elapsedMs = 0;
 }
 
 QString ElapsedClock::advance(const Clock &clock)
 {
-    // One reading serves both as "now" and as the next start, so no time is
-    // lost between two readings.
-    const double now = clock.secondsSinceMidnight();
-    if (now < m_lastReading)
-        m_elapsed += 86400.0 - m_lastReading + now; // midnight has passed
-    else
-        m_elapsed += now - m_lastReading;
-    m_lastReading = now;
-    return elapsedText(roundHalfEven(m_elapsed));
+    // Never backwards, whatever a substitute clock does.
+    m_elapsedMs = std::max(m_elapsedMs, clock.monotonicMilliseconds() - m_startMs);
+    return elapsedText(roundHalfEven(double(m_elapsedMs) / 1000.0));
 }
 
 namespace {
@@ -73,21 +98,26 @@ QString numberText(double value)
     return text.replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
-QString attemptsText(double attempts, double totalToPing, bool continuous)
+QString numberText(qint64 value)
+{
+    return QString::number(value);
+}
+
+QString attemptsText(qint64 attempts, qint64 totalToPing, bool continuous)
 {
     if (continuous)
         return numberText(attempts);
     return numberText(attempts) + QStringLiteral(" of ") + numberText(totalToPing);
 }
 
-QString percentageText(double responses, double attempts)
+QString percentageText(qint64 responses, qint64 attempts)
 {
     // Before the first attempt there is nothing to divide by; nothing has
     // answered yet, so 0 is the honest figure.
     if (attempts <= 0)
         return QStringLiteral("0%");
     // Fixed notation: the cut to five characters would hide an exponent.
-    return fixedText(responses / attempts * 100.0).left(5) + QLatin1Char('%');
+    return fixedText(double(responses) / double(attempts) * 100.0).left(5) + QLatin1Char('%');
 }
 
 QString uniqueText(qsizetype count)

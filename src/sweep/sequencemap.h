@@ -9,17 +9,18 @@
 
 namespace vexal {
 
-// Pending echo requests by their 16-bit sequence number.
+// Pending echo requests of one identifier, by their 16-bit sequence number.
 //
 // Numbers are handed out consecutively, so the numbers from the oldest
 // pending request up to the next free one are also the requests in send
 // order: expiry pops from the front in O(1) amortised and needs no queue of
-// its own. Deadlines are in any monotonic unit chosen by the caller; a
-// request is alive while now < deadline.
+// its own. Times are in any monotonic unit chosen by the caller; a request
+// is alive while its reply arrives before its deadline.
 //
-// Deadlines are expected to grow with sending order (one timeout for a run).
-// If a later request has an earlier deadline it still never matches after its
-// deadline, but it is only counted as expired with the requests before it.
+// A number is never taken from a request that is still alive: when all
+// 65536 are pending the map is full and the caller must wait or use another
+// identifier. A number may also have to rest after its request ended (see
+// roomFor()), for messages too short to carry a tag.
 class SequenceMap final
 {
 public:
@@ -29,31 +30,46 @@ public:
 
     quint16 nextSequence() const { return m_next; }
 
-    // Records a request under nextSequence() and moves on. When all 65536
-    // numbers are pending, the oldest request is dropped as expired to free
-    // its number; returns true in that case.
-    bool add(Ipv4 target, qint64 deadline, quint64 tag);
+    // How many of the next numbers, up to `wanted`, may be used at `now`. A
+    // number whose request ended less than `rest` ago is not free yet: with
+    // no tag in the message, a late reply to the old request would look like
+    // an answer to the new one.
+    int roomFor(int wanted, qint64 now, qint64 rest) const;
+    // When the next number will be free, for a caller that found no room.
+    qint64 roomAt(qint64 rest) const;
 
-    // True when sequence names a pending request to source carrying tag that
-    // is still alive at now; it is removed, so a duplicate reply finds nothing.
-    bool take(quint16 sequence, Ipv4 source, quint64 tag, qint64 now);
+    // Records a request under nextSequence() and moves on. Only after
+    // roomFor() has said there is room.
+    void add(Ipv4 target, qint64 deadline, quint64 tag);
+    // Uses up nextSequence() for a request that never left: it ends at once.
+    void addRefused(qint64 now);
 
-    // Drops the requests whose deadline has come; returns how many.
+    // True when sequence names a pending request to source carrying tag whose
+    // reply arrived before its deadline; it is removed, so a duplicate reply
+    // finds nothing.
+    bool take(quint16 sequence, Ipv4 source, quint64 tag, qint64 arrival);
+
+    // Drops the requests whose deadline has come; returns how many. Call it
+    // only after reading every reply that arrived before `now`, or a reply
+    // that came in time is lost.
     int expire(qint64 now);
 
     // The deadline of the oldest pending request.
     std::optional<qint64> nextDeadline() const;
 
-    void clear();
+    // Forgets every pending request; they count as ended at `now`.
+    void clear(qint64 now);
     int pending() const { return m_pending; }
 
 private:
     struct Slot
     {
         quint64 tag = 0;
-        qint64 deadline = 0;
+        // The deadline while pending; afterwards when the request ended.
+        qint64 time = 0;
         Ipv4 target = 0;
         bool pending = false;
+        bool used = false;
     };
 
     // Advances the front past requests that are no longer pending.
