@@ -21,15 +21,18 @@ openbox >/dev/null 2>&1 &
 sleep 1
 
 # window id of the visible top-level window with this exact title
-window() { xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
+window() { timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
 
 # Checks that the window's frame is centred and saves its client area.
 shoot() {
     local title=$1 file=$2 id x y w h left right top bottom
     id=$(window "$title")
     sleep 0.5
-    eval "$(xdotool getwindowgeometry --shell "$id")"
-    x=$X y=$Y w=$WIDTH h=$HEIGHT
+    # xwininfo, not xdotool: the latter counts the frame offset twice.
+    x=$(xwininfo -id "$id" | awk '/Absolute upper-left X/ {print $4}')
+    y=$(xwininfo -id "$id" | awk '/Absolute upper-left Y/ {print $4}')
+    w=$(xwininfo -id "$id" | awk '/Width:/ {print $2}')
+    h=$(xwininfo -id "$id" | awk '/Height:/ {print $2}')
     read -r left right top bottom < <(xprop -id "$id" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
     local cx=$(( (x - left) * 2 + w + left + right )) cy=$(( (y - top) * 2 + h + top + bottom ))
     printf '%-16s outer %dx%d, centre off by (%d, %d) px\n' "$title" \
@@ -55,7 +58,8 @@ sleep 0.5
 xdotool key --window "$main" alt+b
 about=$(window "About Vexal")
 shoot "About Vexal" about.png
-xdotool key --window "$about" alt+c 2>/dev/null || xdotool key Tab Return
+# OK has the focus; Tab moves it to Command Line.
+xdotool key Tab space
 shoot "Command Line Options" command-line-help.png
 xdotool key Escape
 sleep 0.5
