@@ -31,10 +31,12 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -47,6 +49,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -290,7 +293,37 @@ public:
     std::optional<QString> saveFile(QWidget *, const FileRequest &) override { return std::nullopt; }
 };
 
-int runWindow(int argc, char **argv, const QString &range)
+// Lines in a text file, and rows of every table of a database file.
+qint64 countLines(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : -1;
+}
+
+qint64 countRows(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    qint64 rows = -1;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *table = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table'", -1, &table,
+                               nullptr) == SQLITE_OK
+            && sqlite3_step(table) == SQLITE_ROW) {
+            const std::string name = reinterpret_cast<const char *>(sqlite3_column_text(table, 0));
+            sqlite3_stmt *count = nullptr;
+            if (sqlite3_prepare_v2(db, ("SELECT count(*) FROM [" + name + "]").c_str(), -1, &count,
+                                   nullptr) == SQLITE_OK
+                && sqlite3_step(count) == SQLITE_ROW)
+                rows = sqlite3_column_int64(count, 0);
+            sqlite3_finalize(count);
+        }
+        sqlite3_finalize(table);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+int runWindow(int argc, char **argv, const QString &range, bool logged = false)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -300,6 +333,14 @@ int runWindow(int argc, char **argv, const QString &range)
     LogSettings logSettings;
     TimerStepScheduler scheduler;
     const std::unique_ptr<Pinger> pinger = createSystemPinger();
+    // Both logs on "Log All", in a folder of their own.
+    QTemporaryDir logs;
+    if (logged) {
+        logSettings.TextLogMode = LogMode::LogAll;
+        logSettings.TextLogFile = logs.filePath(QStringLiteral("sweep.txt"));
+        logSettings.DatabaseLogMode = LogMode::LogAll;
+        logSettings.DatabaseLogFile = logs.filePath(QStringLiteral("sweep.mdb"));
+    }
     MainWindow window({dialogs, *pinger, scheduler, clock, logSettings}, QString());
     window.show();
 
@@ -319,8 +360,15 @@ int runWindow(int argc, char **argv, const QString &range)
             std::printf("WINDOW responses=\"%s\" attempts=\"%s\" listed=%lld unique=\"%s\"\n",
                         qPrintable(text("lblActualResponse")), qPrintable(text("lblActualAttempts")),
                         static_cast<long long>(listed), qPrintable(text("lblUniqueResponses")));
-            report("window", ms, window.run().responseCount(), window.run().controller().attemptCount(),
-                   stalls.longestGapMs(), pinger->mechanism(), window.run().controller().refusedCount());
+            if (logged) {
+                // Five of the text log's lines are the summary.
+                std::printf("LOGS lines=%lld rows=%lld\n",
+                            static_cast<long long>(countLines(logSettings.TextLogFile) - 5),
+                            static_cast<long long>(countRows(logSettings.DatabaseLogFile)));
+            }
+            report(logged ? "logged" : "window", ms, window.run().responseCount(),
+                   window.run().controller().attemptCount(), stalls.longestGapMs(),
+                   pinger->mechanism(), window.run().controller().refusedCount());
             app.exit(window.startTag() == QStringLiteral("Start") ? 0 : 5);
         });
     });
@@ -343,6 +391,8 @@ struct Result
     qint64 early = 0;
     QString socket;
     bool silent = false;
+    qint64 lines = -1;
+    qint64 rows = -1;
 
     double rate() const { return double(targets) * 1000.0 / double(std::max<qint64>(ms, 1)); }
     // Requests that left and got no reply; a refused one never left (the
@@ -366,13 +416,17 @@ Result runChild(const QString &mode, const QString &range, const QStringList &ex
     }
     const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
     for (const QString &line : out.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("WINDOW")))
+        if (line.startsWith(QLatin1String("WINDOW")) || line.startsWith(QLatin1String("LOGS")))
             std::printf("  %s\n", qPrintable(line));
-        if (!line.startsWith(QLatin1String("RESULT")))
-            continue;
         std::map<QString, QString> fields;
         for (const QString &field : line.split(QLatin1Char(' ')))
             fields[field.section(QLatin1Char('='), 0, 0)] = field.section(QLatin1Char('='), 1);
+        if (line.startsWith(QLatin1String("LOGS"))) {
+            result.lines = fields["lines"].toLongLong();
+            result.rows = fields["rows"].toLongLong();
+        }
+        if (!line.startsWith(QLatin1String("RESULT")))
+            continue;
         result.ms = fields["ms"].toLongLong();
         result.replies = fields["replies"].toLongLong();
         result.peakMb = fields["peak_mb"].toDouble();
@@ -477,6 +531,7 @@ int runAll(int argc, char **argv, bool large)
     const Result limit = runChild("--limit", Loopback16);
     const Result engine = runChild("--engine", Loopback16, loopbackTimeout);
     const Result window = runChild("--window", Loopback16);
+    const Result logged = runChild("--logged", Loopback16);
     const std::string datagramWhy = netns::setPingGroupRange(0, 2147483647);
     const Result datagram = datagramWhy.empty() ? runChild("--engine", Loopback16, loopbackTimeout) : Result{};
     netns::setPingGroupRange(1, 0);
@@ -496,6 +551,7 @@ int runAll(int argc, char **argv, bool large)
     printRow("limit", limit);
     printRow("engine", engine);
     printRow("window", window);
+    printRow("logged", logged);
     printRow("engine", datagram);
     printRow("fping", fping);
     printRow("engine", linkEngine);
@@ -519,6 +575,10 @@ int runAll(int argc, char **argv, bool large)
     std::printf("engine speed / fping speed: %s (target at least 2.00)\n", qPrintable(ratio(fping, engine)));
     std::printf("engine speed / limit speed: %s (target at least 0.80)\n", qPrintable(ratio(limit, engine)));
     std::printf("window / engine wall time: %s (target at most 1.10)\n", qPrintable(ratio(window, engine)));
+    std::printf("window with both logs on Log All / window wall time: %s (target at most 1.30); "
+                "logged %lld reply lines and %lld rows of %lld replies\n",
+                qPrintable(ratio(logged, window)), static_cast<long long>(logged.lines),
+                static_cast<long long>(logged.rows), static_cast<long long>(logged.replies));
     const QString linkLost = linkEngine.ok && linkWindow.ok ? QString::number(linkEngine.lost() + linkWindow.lost())
                                                             : QStringLiteral("not measured");
     std::printf("replies lost: engine %s, window %s, engine on the datagram socket %s, through the link %s\n",
@@ -536,6 +596,8 @@ int runAll(int argc, char **argv, bool large)
 
     const bool lossless = engine.ok && engine.lost() == 0 && window.ok && window.lost() == 0
                           && (!datagram.ok || datagram.lost() == 0) && linkLost == QLatin1String("0")
+                          && logged.ok && logged.lost() == 0 && logged.lines == logged.replies
+                          && logged.rows == logged.replies
                           && silent.ok && silent.early == 0 && (!large || (slash8.ok && slash8.lost() == 0));
     return lossless ? 0 : 1;
 }
@@ -551,6 +613,8 @@ int main(int argc, char **argv)
         return runEngine(argc, argv, QString::fromLatin1(argv[2]), argc > 3 ? std::atoi(argv[3]) : LoopbackTimeoutMs);
     if (is("--window"))
         return runWindow(argc, argv, QString::fromLatin1(argv[2]));
+    if (is("--logged"))
+        return runWindow(argc, argv, QString::fromLatin1(argv[2]), true);
     bool large = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--large") == 0) {

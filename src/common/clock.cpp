@@ -6,7 +6,12 @@ namespace vexal {
 
 QDateTime SystemClock::currentDateTime() const
 {
-    return QDateTime::currentDateTime();
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != m_cachedSecond) {
+        m_cachedSecond = second;
+        m_cached = QDateTime::fromSecsSinceEpoch(second);
+    }
+    return m_cached;
 }
 
 qint64 SystemClock::monotonicMilliseconds() const

@@ -10,7 +10,8 @@ class Clock
 {
 public:
     virtual ~Clock() = default;
-    // The wall clock: what the start time label shows.
+    // The wall clock, to the second: what the start time label and the
+    // logs show.
     virtual QDateTime currentDateTime() const = 0;
     // Milliseconds from an arbitrary origin that only ever move forward at
     // the rate of real time: an NTP correction or a user setting the clock
@@ -23,6 +24,12 @@ class SystemClock final : public Clock
 public:
     QDateTime currentDateTime() const override;
     qint64 monotonicMilliseconds() const override;
+
+private:
+    // A local date-time costs a time-zone lookup; a sweep logging 100,000
+    // replies a second asks for the same second over and over.
+    mutable qint64 m_cachedSecond = -1;
+    mutable QDateTime m_cached;
 };
 
 } // namespace vexal
