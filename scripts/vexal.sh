@@ -44,6 +44,7 @@ packages=(
     desktop-file-utils
     fping
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2
+    openbox x11-utils xdotool
 )
 
 missing=()
