@@ -92,6 +92,7 @@ DatabaseLog::Result DatabaseLog::fail(int code)
 void DatabaseLog::closeConnection()
 {
     m_insert.finalize();
+    m_insertBlock.finalize();
     m_connection.close();
     m_table.clear();
     m_pending.clear();
@@ -155,6 +156,7 @@ DatabaseLog::Result DatabaseLog::createTable(const QString &name)
     if (!isOpen() || name.isEmpty() || name.contains(QLatin1Char(']')))
         return Result::OtherError;
     m_insert.finalize();
+    m_insertBlock.finalize();
     m_table.clear();
     m_pending.clear();
 
@@ -164,13 +166,18 @@ DatabaseLog::Result DatabaseLog::createTable(const QString &name)
         create += QByteArray(column) + " INTEGER CHECK (" + column + " BETWEEN 0 AND 255), ";
     create += "Date_Time_Accessed TEXT)";
     int rc = m_connection.exec(create.constData());
-    if (rc == sqlite::Ok) {
-        rc = m_insert.prepare(m_connection, "INSERT INTO " + table
-                                                + " (First,Second,Third,Fourth,Date_Time_Accessed)"
-                                                  " VALUES (?,?,?,?,?)");
-    }
+    const QByteArray insert = "INSERT INTO " + table
+                              + " (First,Second,Third,Fourth,Date_Time_Accessed) VALUES (?,?,?,?,?)";
+    if (rc == sqlite::Ok)
+        rc = m_insert.prepare(m_connection, insert);
+    // Most rows go in blocks: one statement step per block instead of per
+    // row is most of what an insert costs at a hundred thousand rows a second.
+    if (rc == sqlite::Ok)
+        rc = m_insertBlock.prepare(m_connection,
+                                   insert + QByteArray(",(?,?,?,?,?)").repeated(RowsPerBlock - 1));
     if (rc != sqlite::Ok) {
         m_insert.finalize();
+        m_insertBlock.finalize();
         return fail(rc);
     }
     m_table = name;
@@ -207,13 +214,19 @@ DatabaseLog::Result DatabaseLog::commit()
     // IMMEDIATE takes the write lock at once, so a busy database is found
     // before any row is stepped.
     int rc = m_connection.exec("BEGIN IMMEDIATE");
-    for (std::size_t i = 0; rc == sqlite::Ok && i < m_pending.size(); ++i) {
-        const PendingRow &row = m_pending[i];
-        for (int k = 0; k < 4; ++k)
-            m_insert.bindInt(k + 1, row.octets[k]);
-        m_insert.bindText(5, row.when, int(sizeof row.when));
-        rc = m_insert.step();
-        m_insert.reset();
+    std::size_t i = 0;
+    while (rc == sqlite::Ok && i < m_pending.size()) {
+        const bool block = m_pending.size() - i >= std::size_t(RowsPerBlock);
+        sqlite::Statement &statement = block ? m_insertBlock : m_insert;
+        const int rows = block ? RowsPerBlock : 1;
+        for (int r = 0; r < rows; ++r, ++i) {
+            const PendingRow &row = m_pending[i];
+            for (int k = 0; k < 4; ++k)
+                statement.bindInt(r * 5 + k + 1, row.octets[k]);
+            statement.bindText(r * 5 + 5, row.when, int(sizeof row.when));
+        }
+        rc = statement.step();
+        statement.reset();
         if (rc == sqlite::Done)
             rc = sqlite::Ok;
     }

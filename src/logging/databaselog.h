@@ -82,7 +82,9 @@ private:
     void closeConnection();
 
     sqlite::Connection m_connection;
+    static constexpr int RowsPerBlock = 64;
     sqlite::Statement m_insert;
+    sqlite::Statement m_insertBlock;
     QString m_table;
     std::vector<PendingRow> m_pending;
     // Rows within one second share their time text.
