@@ -108,6 +108,16 @@ void TinyDisk::release()
         QFile::remove(ballastPath());
 }
 
+std::string TinyDisk::setReadOnly(bool readOnly)
+{
+    if (!m_mounted)
+        return m_error;
+    const unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
+    if (::mount("vexal-tinydisk", QFile::encodeName(m_path).constData(), "tmpfs", flags, nullptr) != 0)
+        return errnoText("remounting the tmpfs");
+    return {};
+}
+
 qint64 TinyDisk::freeBytes() const
 {
     struct statvfs info{};

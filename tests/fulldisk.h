@@ -58,6 +58,9 @@ public:
     void release();
     // Bytes the file system would still give an ordinary writer.
     qint64 freeBytes() const;
+    // Remounts the disk read-only (or writable again): unlike a folder's
+    // mode bits, this holds for root too. Empty on success, else why not.
+    std::string setReadOnly(bool readOnly);
 
 private:
     QString ballastPath() const { return filePath(QStringLiteral(".ballast")); }

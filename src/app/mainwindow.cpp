@@ -23,6 +23,7 @@
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QGroupBox>
+#include <QDir>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <cstdio>
 #include <memory>
 
 namespace vexal {
@@ -348,7 +350,15 @@ void MainWindow::readAndPopulate(const QString &name)
 
 void MainWindow::createErrorLog(const QString &message)
 {
-    vexal::createErrorLog(message, m_clock.currentDateTime());
+    // A complaint the error log cannot keep (a read-only or full folder) is
+    // not lost without a word: it goes to standard error instead.
+    QString failure;
+    if (!vexal::createErrorLog(message, m_clock.currentDateTime(), &failure)) {
+        std::fprintf(stderr, "Vexal: the error log Vexalerr could not be written in %s (%s): %s\n",
+                     qPrintable(QDir::toNativeSeparators(QDir::currentPath())), qPrintable(failure),
+                     qPrintable(message));
+        std::fflush(stderr);
+    }
 }
 
 void MainWindow::start()

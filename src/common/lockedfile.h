@@ -33,7 +33,8 @@ public:
     OpenResult open(const QString &path, bool truncate);
     bool isOpen() const { return m_fd >= 0; }
 
-    // Writes all of it, or as much as fits before the error.
+    // Writes all of it or, on an error, nothing: whatever part had reached
+    // the file is taken back, so a full disk never leaves half a record.
     WriteResult write(const char *data, qsizetype size);
 
     // Releases the lock. False when the system reported an error closing.

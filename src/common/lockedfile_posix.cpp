@@ -51,18 +51,25 @@ LockedFile::WriteResult LockedFile::write(const char *data, qsizetype size)
 {
     if (m_fd < 0)
         return WriteResult::Failed;
+    const off_t start = ::lseek(m_fd, 0, SEEK_CUR);
     while (size > 0) {
         const ssize_t written = ::write(m_fd, data, size_t(size));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            // A full quota is a full disk as far as the user can tell.
-            return errno == ENOSPC || errno == EDQUOT ? WriteResult::DiskFull : WriteResult::Failed;
+        if (written > 0) {
+            data += written;
+            size -= written;
+            continue;
         }
-        if (written == 0)
-            return WriteResult::Failed;
-        data += written;
-        size -= written;
+        if (written < 0 && errno == EINTR)
+            continue;
+        // A full quota is a full disk as far as the user can tell.
+        const WriteResult result =
+            written < 0 && (errno == ENOSPC || errno == EDQUOT) ? WriteResult::DiskFull : WriteResult::Failed;
+        // A file system counts room in blocks, so the last one's free bytes
+        // can take part of a buffer before the disk says it is full. Shrinking
+        // a file needs no room; the file ends where it did before this write.
+        if (start >= 0 && ::ftruncate(m_fd, start) == 0)
+            ::lseek(m_fd, start, SEEK_SET);
+        return result;
     }
     return WriteResult::Ok;
 }

@@ -84,8 +84,13 @@ DatabaseLog::Result DatabaseLog::fail(int code)
     if (primary == sqlite::Full
         || (primary == sqlite::IoErr && (systemError == ENOSPC || systemError == EDQUOT)))
         return Result::DiskFull;
-    if (primary == sqlite::NotADb)
+    // A truncated or damaged file can no more take rows than a text file.
+    if (primary == sqlite::NotADb || primary == sqlite::Corrupt)
         return Result::NotADatabase;
+    if (primary == sqlite::Busy || primary == sqlite::Locked)
+        return Result::Locked;
+    if (primary == sqlite::ReadOnly)
+        return Result::ReadOnly;
     return Result::OtherError;
 }
 
@@ -106,16 +111,17 @@ DatabaseLog::Result DatabaseLog::open(const QString &path)
         return Result::OtherError;
     if (int rc = m_connection.open(path, false); rc != sqlite::Ok)
         return fail(rc);
+    // Another program writing a database in rollback mode keeps even
+    // readers out for a moment.
+    m_connection.setBusyTimeout(BusyTimeoutMs);
     // Reading the schema is what makes SQLite look at the file at all; a
     // file that is not a database fails here, before any pragma could
     // write to it.
     int rc = m_connection.queryText("SELECT count(*) FROM sqlite_master", nullptr);
     if (rc == sqlite::Ok && m_connection.isReadOnly())
         rc = sqlite::ReadOnly;
-    if (rc == sqlite::Ok) {
-        m_connection.setBusyTimeout(BusyTimeoutMs);
+    if (rc == sqlite::Ok)
         rc = m_connection.queryText("PRAGMA journal_mode=WAL", nullptr);
-    }
     if (rc == sqlite::Ok)
         rc = m_connection.exec("PRAGMA synchronous=NORMAL");
     if (rc != sqlite::Ok) {
@@ -241,8 +247,7 @@ DatabaseLog::Result DatabaseLog::commit()
     // so the next commit starts afresh with the same rows.
     if (m_connection.inTransaction())
         m_connection.exec("ROLLBACK");
-    const int primary = sqlite::primary(rc);
-    if (result != Result::DiskFull && primary != sqlite::Busy && primary != sqlite::Locked)
+    if (result != Result::DiskFull && result != Result::Locked)
         m_pending.clear();
     return result;
 }
@@ -265,6 +270,7 @@ bool validMDB(const QString &path)
     sqlite::Connection connection;
     if (connection.open(path, false) != sqlite::Ok)
         return false;
+    connection.setBusyTimeout(BusyTimeoutMs);
     // As in DatabaseLog::open: read before anything else, and no pragma.
     return connection.queryText("SELECT count(*) FROM sqlite_master", nullptr) == sqlite::Ok
         && !connection.isReadOnly();

@@ -29,7 +29,9 @@ public:
     enum class Result {
         Ok,
         DiskFull,     // the disk or quota is full
-        NotADatabase, // the file is not an SQLite database
+        NotADatabase, // the file is not an SQLite database, or a damaged one
+        Locked,       // another program held its write lock past the busy timeout
+        ReadOnly,     // the file or its folder cannot be written
         OtherError,
     };
 
@@ -61,10 +63,10 @@ public:
     void insert(Ipv4 address, const QDateTime &when);
     qsizetype pendingRows() const { return qsizetype(m_pending.size()); }
 
-    // Writes the queued rows in one transaction. DiskFull keeps them for
-    // the next commit; other failures drop them (as a failed row is dropped
-    // in every other case), except while another writer holds the database,
-    // when they wait for the next commit.
+    // Writes the queued rows in one transaction. DiskFull and Locked keep
+    // them for the next commit; other failures drop them (as a failed row is
+    // dropped in every other case). A lock is waited for a quarter of a
+    // second at most, so the window is never held for long.
     Result commit();
     void discardPending() { m_pending.clear(); }
 

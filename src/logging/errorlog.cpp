@@ -2,22 +2,26 @@
 
 #include "common/datetimetext.h"
 
-#include <QFile>
+#include <QSaveFile>
 #include <QStringEncoder>
 
 namespace vexal {
 
-bool createErrorLog(const QString &message, const QDateTime &when)
+bool createErrorLog(const QString &message, const QDateTime &when, QString *failure)
 {
     QStringEncoder encoder(QStringConverter::System);
     const QByteArray bytes = encoder.encode(QStringLiteral("Error Log created on ") + generalDateTimeText(when)
                                             + QStringLiteral("\r\n") + message + QStringLiteral("\r\n"));
-    QFile file(QStringLiteral("Vexalerr"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
+    QSaveFile file(QStringLiteral("Vexalerr"));
+    // Unbuffered: Qt 6.4's commit() misses an error met while flushing its
+    // buffer, and would rename an empty file over the old one.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(bytes) == bytes.size()
+        && file.commit())
+        return true;
+    if (failure)
+        *failure = file.errorString();
+    file.cancelWriting();
+    return false;
 }
 
 } // namespace vexal

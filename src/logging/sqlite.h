@@ -20,6 +20,7 @@ enum Code : int {
     Locked = 6,
     ReadOnly = 8,
     IoErr = 10,
+    Corrupt = 11,
     Full = 13,
     NotADb = 26,
     Row = 100,

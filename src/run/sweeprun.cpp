@@ -40,6 +40,15 @@ const QString DatabaseNotValid = QStringLiteral(
 const QString DatabaseDriveFull = QStringLiteral(
     "The drive that the log file is being saved on has become full.  Click Retry when you have "
     "freed enough space to continue or Cancel to end the session!");
+const QString DatabaseLockedAtStart = QStringLiteral(
+    "The database log file is locked by another program.  Please try again when it is free or "
+    "select a different database log file to continue!");
+const QString DatabaseLocked = QStringLiteral(
+    "The database log file is locked by another program.  Click Retry when it is free to continue "
+    "or Cancel to end the session!");
+const QString DatabaseReadOnly = QStringLiteral(
+    "The database log file cannot be written to.  Please select a different database log file to "
+    "continue!");
 
 } // namespace
 
@@ -205,10 +214,26 @@ bool SweepRun::databaseUtility()
 
 void SweepRun::databaseFailed(DatabaseLog::Result result)
 {
-    if (result == DatabaseLog::Result::DiskFull)
+    // A start refused without a word would look like a Start button that
+    // does nothing, so a locked or unwritable file is named as well. Only a
+    // table name already taken (a second start within one second) is silent.
+    switch (result) {
+    case DatabaseLog::Result::DiskFull:
         showMessage(DatabaseLogTitle, DatabaseNoSpace);
-    else if (result == DatabaseLog::Result::NotADatabase)
+        break;
+    case DatabaseLog::Result::NotADatabase:
         showMessage(LogDatabaseTitle, DatabaseNotValid);
+        break;
+    case DatabaseLog::Result::Locked:
+        showMessage(LogDatabaseTitle, DatabaseLockedAtStart);
+        break;
+    case DatabaseLog::Result::ReadOnly:
+        showMessage(LogDatabaseTitle, DatabaseReadOnly);
+        break;
+    case DatabaseLog::Result::Ok:
+    case DatabaseLog::Result::OtherError:
+        break;
+    }
     undoStart();
 }
 
@@ -352,13 +377,14 @@ bool SweepRun::commitDatabase()
     m_committing = true;
     for (;;) {
         const DatabaseLog::Result result = m_database.commit();
-        if (result != DatabaseLog::Result::DiskFull) {
+        if (result != DatabaseLog::Result::DiskFull && result != DatabaseLog::Result::Locked) {
             m_committing = false;
             return result == DatabaseLog::Result::Ok;
         }
-        // The rows wait in memory while the user frees space; Retry writes
-        // the same rows again.
-        if (showMessage(LogDatabaseTitle, DatabaseDriveFull, true) != RunView::Answer::Retry)
+        // The rows wait in memory while the user frees space or the other
+        // program lets go of the file; Retry writes the same rows again.
+        const QString &text = result == DatabaseLog::Result::Locked ? DatabaseLocked : DatabaseDriveFull;
+        if (showMessage(LogDatabaseTitle, text, true) != RunView::Answer::Retry)
             break;
     }
     m_committing = false;
