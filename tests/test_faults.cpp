@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstring>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
@@ -195,9 +196,15 @@ TEST_F(FaultsOnDisk, AReadOnlyFolderOrAFolderAsLogIsRefusedAndNothingChanges)
     put(on("old.txt"), "10.0.0.1 12/4/2026 1:00:00 PM\r\n");
     sql(on("old.mdb"), "CREATE TABLE theirs(a); INSERT INTO theirs VALUES(1);");
     ASSERT_TRUE(QDir().mkpath(on("folder")));
+    put(on("writable.mdb"), {});
     const QByteArray oldText = contents(on("old.txt"));
     const QByteArray oldDatabase = contents(on("old.mdb"));
     ASSERT_EQ(disk.setReadOnly(true), "");
+    // A database that can be written, in a folder that cannot.
+    sql(dir.filePath(QStringLiteral("writable.mdb")), "CREATE TABLE theirs(a);");
+    ASSERT_EQ(::mount(QFile::encodeName(dir.filePath(QStringLiteral("writable.mdb"))).constData(),
+                      QFile::encodeName(on("writable.mdb")).constData(), nullptr, MS_BIND, nullptr), 0);
+    const std::shared_ptr<void> unbind(nullptr, [&](void *) { ::umount(QFile::encodeName(on("writable.mdb")).constData()); });
     const QString readOnlyDatabase = QStringLiteral(
         "The database log file cannot be written to.  Please select a different database log file to continue!");
     const struct { bool text; const char *path; const char *title; QString message; } rows[] = {
@@ -206,6 +213,7 @@ TEST_F(FaultsOnDisk, AReadOnlyFolderOrAFolderAsLogIsRefusedAndNothingChanges)
         {true, "folder", "Log File", LogInUse},
         {false, "new.mdb", "Database Log", NotCreated},
         {false, "old.mdb", "Log Database", readOnlyDatabase},
+        {false, "writable.mdb", "Log Database", readOnlyDatabase},
         {false, "folder", "Database Log", NotCreated},
     };
     for (const auto &row : rows) {
@@ -222,7 +230,8 @@ TEST_F(FaultsOnDisk, AReadOnlyFolderOrAFolderAsLogIsRefusedAndNothingChanges)
     ASSERT_EQ(disk.setReadOnly(false), "");
     EXPECT_EQ(contents(on("old.txt")), oldText);
     EXPECT_EQ(contents(on("old.mdb")), oldDatabase);
-    EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files), QStringList({QStringLiteral("old.mdb"), QStringLiteral("old.txt")}));
+    EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files),
+              QStringList({QStringLiteral("old.mdb"), QStringLiteral("old.txt"), QStringLiteral("writable.mdb")}));
 }
 
 TEST_F(Faults, DamagedDatabasesAreRefusedUntouchedAndOthersTablesAreKept)

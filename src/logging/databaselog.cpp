@@ -89,7 +89,9 @@ DatabaseLog::Result DatabaseLog::fail(int code)
         return Result::NotADatabase;
     if (primary == sqlite::Busy || primary == sqlite::Locked)
         return Result::Locked;
-    if (primary == sqlite::ReadOnly)
+    // A writable file in a folder that is not: the journal beside it cannot
+    // be created.
+    if (primary == sqlite::ReadOnly || primary == sqlite::CantOpen)
         return Result::ReadOnly;
     return Result::OtherError;
 }

@@ -7,8 +7,9 @@
 namespace vexal::sqlite {
 
 static_assert(Busy == SQLITE_BUSY && Locked == SQLITE_LOCKED && ReadOnly == SQLITE_READONLY
-              && IoErr == SQLITE_IOERR && Corrupt == SQLITE_CORRUPT && Full == SQLITE_FULL && NotADb == SQLITE_NOTADB
-              && Row == SQLITE_ROW && Done == SQLITE_DONE);
+              && IoErr == SQLITE_IOERR && Corrupt == SQLITE_CORRUPT && Full == SQLITE_FULL
+              && CantOpen == SQLITE_CANTOPEN && NotADb == SQLITE_NOTADB && Row == SQLITE_ROW
+              && Done == SQLITE_DONE);
 
 Connection::~Connection()
 {

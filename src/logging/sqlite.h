@@ -22,6 +22,7 @@ enum Code : int {
     IoErr = 10,
     Corrupt = 11,
     Full = 13,
+    CantOpen = 14,
     NotADb = 26,
     Row = 100,
     Done = 101,
