@@ -120,62 +120,58 @@ protected:
 struct LoopbackRow
 {
     const char *name;
-    int dataSize;
+    int dataSize, targets;
 };
 class Loopback : public Network<LoopbackRow, false>
 {
 };
 
+// Every reply of a back-to-back burst is matched, whatever the size.
 TEST_P(Loopback, AnswersComeFromTheAddressesPinged)
 {
-    Session run(mechanismOf(GetParam().name), 1000);
+    Session run(mechanismOf(GetParam().name), 2000);
     ASSERT_EQ(run.error, "");
     run.pinger->setPacketSize(GetParam().dataSize);
-    const std::vector<Ipv4> targets = {makeIpv4(127, 0, 0, 1), makeIpv4(127, 0, 0, 2), makeIpv4(127, 1, 2, 3)};
+    std::vector<Ipv4> targets; // clear of 127.0.0.0, which some kernels route as a broadcast address
+    for (Ipv4 address = makeIpv4(127, 0, 16, 0); int(targets.size()) < GetParam().targets; ++address)
+        targets.push_back(address);
     for (Ipv4 target : targets)
         run.pinger->send(target);
     EXPECT_TRUE(run.replies.empty()) << "loopback answers before sendto() returns, yet send() must not call back";
-    EXPECT_EQ(run.pinger->outstanding(), 3);
-    ASSERT_TRUE(run.waitSettled());
+    EXPECT_EQ(run.pinger->outstanding(), GetParam().targets);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return run.settles > 0; }, 5000));
     EXPECT_EQ(run.sortedReplies(), targets);
-    EXPECT_LT(run.settledAfterMs, 1000) << "settled by the answers, not the timeout";
+    EXPECT_LT(run.settledAfterMs, 2000) << "settled by the answers, not the timeout";
     QTest::qWait(50);
     EXPECT_EQ(run.settles, 1);
 }
 INSTANTIATE_TEST_SUITE_P(Sizes, Loopback,
-                         ::testing::Values(LoopbackRow{"datagram_56", 56}, LoopbackRow{"raw_56", 56},
-                                           LoopbackRow{"datagram_1", 1}, LoopbackRow{"raw_7", 7},
-                                           LoopbackRow{"datagram_512", 512}, LoopbackRow{"raw_512", 512}),
+                         ::testing::Values(LoopbackRow{"datagram_56", 56, 3}, LoopbackRow{"raw_56", 56, 3},
+                                           LoopbackRow{"datagram_1", 1, 3}, LoopbackRow{"raw_7", 7, 3},
+                                           LoopbackRow{"datagram_512_burst", 512, 4096},
+                                           LoopbackRow{"raw_512_burst", 512, 4096}),
                          RowName);
 
 class Peer : public Network<std::string>
 {
 };
 
-TEST_P(Peer, SilentHostSettlesAfterTheTimeoutAndNothingIsReportedAfterCancel)
+// A silent host settles after the timeout: the late rows of the scripted host show that.
+TEST_P(Peer, NothingIsReportedAfterCancel)
 {
     Session run(GetParam(), 300);
     ASSERT_EQ(run.error, "");
-    run.pinger->send(PeerAddress);
-    run.pinger->send(SilentAddress);
-    ASSERT_TRUE(run.waitSettled());
-    EXPECT_EQ(run.replies, std::vector<Ipv4>{PeerAddress});
-    EXPECT_GE(run.settledAfterMs, 300);
-    QTest::qWait(50);
-    EXPECT_EQ(run.settles, 1);
-
-    run.replies.clear();
-    for (Ipv4 target : {makeIpv4(127, 0, 0, 1), makeIpv4(127, 0, 0, 2), PeerAddress})
+    for (Ipv4 target : {makeIpv4(127, 0, 0, 1), PeerAddress, SilentAddress})
         run.pinger->send(target);
     run.pinger->cancel();
     EXPECT_EQ(run.pinger->outstanding(), 0);
-    QTest::qWait(300);
+    QTest::qWait(400);
     EXPECT_TRUE(run.replies.empty());
-    EXPECT_EQ(run.settles, 1);
+    EXPECT_EQ(run.settles, 0);
     // Still usable, and no cancelled answer slips into the next request.
-    run.pinger->send(makeIpv4(127, 0, 0, 2));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return run.settles == 2; }, 3000));
-    EXPECT_EQ(run.replies, std::vector<Ipv4>{makeIpv4(127, 0, 0, 2)});
+    run.pinger->send(PeerAddress);
+    ASSERT_TRUE(run.waitSettled());
+    EXPECT_EQ(run.replies, std::vector<Ipv4>{PeerAddress});
 }
 INSTANTIATE_TEST_SUITE_P(Mechanisms, Peer, Mechanisms, MechanismName);
 
@@ -263,25 +259,6 @@ TEST_F(Filter, ForeignRepliesNeverQueueOnTheRawSocket)
     for (const auto &[inode, bytes] : queues)
         EXPECT_EQ(bytes > 0, inode == status.st_ino) << (inode == status.st_ino ? "the witness" : "the pinger's socket");
 }
-
-class Burst : public Network<std::string, false>
-{
-};
-
-TEST_P(Burst, EveryReplyOfABackToBackBurstIsMatched)
-{
-    Session run(GetParam(), 2000);
-    ASSERT_EQ(run.error, "");
-    std::vector<Ipv4> targets; // clear of 127.0.0.0, which some kernels route as a broadcast address
-    for (Ipv4 address = makeIpv4(127, 0, 16, 0); address <= makeIpv4(127, 0, 31, 255); ++address)
-        targets.push_back(address);
-    for (Ipv4 target : targets)
-        run.pinger->send(target);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return run.pinger->outstanding() == 0; }, 5000));
-    EXPECT_EQ(run.sortedReplies(), targets);
-    EXPECT_EQ(run.settles, 1);
-}
-INSTANTIATE_TEST_SUITE_P(Mechanisms, Burst, Mechanisms, MechanismName);
 
 // An unprivileged user: a child process becomes nobody (losing CAP_NET_RAW)
 // and reports what open() said through a pipe.

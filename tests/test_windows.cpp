@@ -215,112 +215,67 @@ AddressSet example()
     return lists;
 }
 
-// The IP file commands on a stand-in for the window's four lists.
-struct IPRig
-{
-    QString file(const QString &name, const QByteArray &bytes = QByteArray()) const
-    {
-        QFile out(folder.filePath(name));
-        EXPECT_TRUE(bytes.isNull() || (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size()));
-        return out.fileName();
-    }
-    // Every file dialog was the IP file's, and no hourglass is left behind.
-    void checkRequests(bool save) const
-    {
-        for (const auto &r : dialogs.fileRequests)
-            EXPECT_EQ(QStringLiteral("%1|%2|%3|%4").arg(r.title, r.filter).arg(r.flags).arg(r.save),
-                      QStringLiteral("IP File|IP File (*.ip)|*.ip|2054|%1").arg(save));
-        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-    }
-
-    QTemporaryDir folder;
-    ScriptedDialogs dialogs;
-    QWidget window;
-    AddressSet lists = example();
-    int replaced = 0;
-    bool hourglassWhileReplacing = false;
-    IPFileCommands commands{dialogs,
-                            {[this] { return lists; },
-                             [this](const AddressSet &replacement) {
-                                 lists = replacement;
-                                 ++replaced;
-                                 const QCursor *cursor = QGuiApplication::overrideCursor();
-                                 hourglassWhileReplacing = cursor && cursor->shape() == Qt::WaitCursor;
-                             }},
-                            &window};
-};
-
 } // namespace
 
-TEST(IPFileCommands, SaveChecksTheListsWritesAndSharesItsNameWithOpen)
+TEST(IPFileCommands, SaveAndOpenCheckTellAFullDiskAndAskAgainAfterAnInvalidFile)
 {
-    IPRig rig;
-    const QString path = rig.file(QStringLiteral("seven.ip"));
-    rig.lists = {};
-    rig.commands.saveIPFile(); // nothing selected: the list check's message, no dialog
-    ASSERT_EQ(rig.dialogs.messages.size(), 1);
-    EXPECT_EQ(rig.dialogs.messages[0].title, QStringLiteral("List Box"));
-    EXPECT_TRUE(rig.dialogs.fileRequests.isEmpty());
-
-    rig.lists = example();
-    rig.dialogs.paths << std::nullopt << path;
-    rig.commands.saveIPFile(); // cancelled
-    EXPECT_FALSE(QFile::exists(path));
-    rig.commands.saveIPFile();
-    QFile written(path);
+    QTemporaryDir folder;
+    const auto file = [&](const char *name, const QByteArray &bytes = QByteArray()) {
+        QFile out(folder.filePath(QLatin1String(name)));
+        EXPECT_TRUE(bytes.isNull() || (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size()));
+        return out.fileName();
+    };
+    ScriptedDialogs dialogs;
+    QWidget window;
+    AddressSet lists;
+    int replaced = 0;
+    bool hourglassWhileReplacing = false;
+    IPFileCommands commands(dialogs, {[&] { return lists; }, [&](const AddressSet &replacement) {
+                                          lists = replacement;
+                                          ++replaced;
+                                          const QCursor *cursor = QGuiApplication::overrideCursor();
+                                          hourglassWhileReplacing = cursor && cursor->shape() == Qt::WaitCursor;
+                                      }}, &window);
+    commands.saveIPFile(); // nothing selected: the list check's message, no dialog
+    EXPECT_TRUE(dialogs.fileRequests.isEmpty());
+    lists = example();
+    const QString saved = file("seven.ip");
+    dialogs.paths << std::nullopt << file("none/x.ip") << QStringLiteral("/dev/full") << saved;
+    QList<qsizetype> messagesAfter; // cancelled, a missing folder (no full disk), a full disk, written
+    for (int i = 0; i < 4; ++i) {
+        commands.saveIPFile();
+        messagesAfter << dialogs.messages.size();
+    }
+    EXPECT_EQ(messagesAfter, QList<qsizetype>({1, 1, 2, 2})) << "only the full disk is reported";
+    QFile written(saved);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll(), QByteArray("0,11\r\n1,1\r\n1,2\r\n2,256\r\n3,2\r\n3,3\r\n3,4\r\n"));
-    rig.checkRequests(true);
+    const qsizetype saves = dialogs.fileRequests.size();
 
-    // Saved then opened: the same selections; the dialog shows the saved name.
-    rig.lists = {};
-    rig.dialogs.paths << path;
-    rig.commands.openIPFile();
-    EXPECT_TRUE(rig.lists == example());
-    EXPECT_EQ(rig.dialogs.fileRequests.last().presetName, path);
+    // Opening asks again after an invalid or missing file until a valid one
+    // is loaded, or the dialog is cancelled; each dialog shows the last name.
+    lists = {};
+    dialogs.paths << file("bad.ip", "4,1\r\n") << file("missing.ip") << saved << file("bad2.ip", "0,257\r\n") << std::nullopt;
+    commands.openIPFile();
+    EXPECT_TRUE(lists == example());
+    EXPECT_TRUE(hourglassWhileReplacing);
+    commands.openIPFile();
+    EXPECT_EQ(replaced, 1) << "nothing loaded after the cancel";
+    EXPECT_TRUE(lists == example());
 
-    // A full disk is reported, any other write error is not.
-    rig.dialogs.paths << rig.file(QStringLiteral("none/x.ip")) << QStringLiteral("/dev/full");
-    rig.commands.saveIPFile();
-    EXPECT_EQ(rig.dialogs.messages.size(), 1) << "a missing folder is no full disk";
-    rig.commands.saveIPFile();
-    ASSERT_EQ(rig.dialogs.messages.size(), 2);
-    EXPECT_EQ(rig.dialogs.messages[1].title, QStringLiteral("IP File"));
-    EXPECT_EQ(rig.dialogs.messages[1].text,
-              QStringLiteral("The IP File has filled up the current disk.  Please resolve the issue and try to saving again!"));
-    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-}
-
-TEST(IPFileCommands, OpenAsksAgainAfterAnInvalidFileUntilValidOrCancelled)
-{
-    AddressSet oneOne;
-    oneOne[1].setSelected(0, true);
-    const std::pair<QList<QByteArray>, std::optional<AddressSet>> cases[] = {
-        {{""}, AddressSet{}},                                    // an empty file clears every list
-        {{"4,1\r\n", QByteArray(), "1,1\r\n1,1\r\n"}, oneOne},   // invalid, missing, then valid
-        {{}, std::nullopt},                                      // cancelled at once
-        {{"0,257\r\n"}, std::nullopt},                           // invalid, then cancelled
-    };
-    for (const auto &[files, loaded] : cases) {
-        IPRig rig;
-        QStringList chosen;
-        for (const QByteArray &bytes : files)
-            chosen << rig.file(QString::number(chosen.size()) + QStringLiteral(".ip"), bytes);
-        for (const QString &path : chosen)
-            rig.dialogs.paths << path;
-        if (!loaded)
-            rig.dialogs.paths << std::nullopt;
-        rig.dialogs.paths << rig.file(QStringLiteral("never.ip"), "0,1\r\n");
-        rig.commands.openIPFile();
-        EXPECT_EQ(rig.dialogs.paths.size(), 1) << "never.ip was not asked for";
-        EXPECT_EQ(rig.dialogs.messages.size(), chosen.size() - (loaded ? 1 : 0));
-        for (const auto &m : rig.dialogs.messages)
-            EXPECT_EQ(m.title + '|' + m.text, QStringLiteral("IP File|The IP File is invalid.  Please select a different file!"));
-        EXPECT_TRUE(rig.lists == loaded.value_or(example()));
-        EXPECT_EQ(rig.replaced, loaded ? 1 : 0);
-        EXPECT_EQ(rig.hourglassWhileReplacing, loaded.has_value());
-        rig.checkRequests(false);
-        for (qsizetype i = 1; i < rig.dialogs.fileRequests.size(); ++i)
-            EXPECT_EQ(rig.dialogs.fileRequests[i].presetName, chosen[i - 1]);
+    QStringList messages;
+    for (const auto &m : dialogs.messages)
+        messages << m.title + '|' + m.text;
+    const QString invalid = QStringLiteral("IP File|The IP File is invalid.  Please select a different file!");
+    EXPECT_EQ(messages, QStringList({"List Box|The first list box has no entries selected.  Please select at least one entry to continue!",
+                                     "IP File|The IP File has filled up the current disk.  Please resolve the issue and try to saving again!",
+                                     invalid, invalid, invalid}));
+    ASSERT_EQ(dialogs.fileRequests.size(), saves + 5);
+    QStringList presets;
+    for (const auto &r : dialogs.fileRequests) {
+        EXPECT_EQ(QStringLiteral("%1|%2|%3").arg(r.title, r.filter).arg(r.flags), QStringLiteral("IP File|IP File (*.ip)|*.ip|2054"));
+        presets << QFileInfo(r.presetName).fileName() + (r.save ? "!" : "?");
     }
+    EXPECT_EQ(presets.join(' '), QStringLiteral("! ! x.ip! full! seven.ip? bad.ip? missing.ip? seven.ip? bad2.ip?"));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "no hourglass left behind";
 }
