@@ -123,21 +123,38 @@ TEST_F(Run, RepliesAreCountedListedOnceInOrderAndNotAfterTheStop)
     }
 }
 
-TEST_F(Run, TextLogHoldsOneLinePerLoggedReplyAndOneSummary)
+TEST_F(Run, LogsHoldALineOrRowPerLoggedReplyAndTheTextLogOneSummary)
 {
-    const QByteArray line = "10.0.0.7 12/5/2026 7:12:16 PM\r\n";
-    const QByteArray summary = "Actual Attempts: 3\r\nActual Responses: 3\r\nPercentage: 100%\r\n"
-                               "Start Time: Dec 5, 2026 07:12:16 PM\r\nElapsed Time: 0000:00:00:00\r\n";
-    for (const auto &[mode, expected] : {std::pair{LogMode::LogAll, line + line + line + summary},
-                                         std::pair{LogMode::LogUnique, line + summary}}) {
-        logText(mode, file("run.txt"));
+    const auto line = [](const char *second) { return "10.0.0.7 12/5/2026 7:12:" + QByteArray(second) + " PM\r\n"; };
+    const auto summary = [](const char *second) {
+        return "Actual Attempts: 3\r\nActual Responses: 3\r\nPercentage: 100%\r\nStart Time: Dec 5, 2026 07:12:"
+            + QByteArray(second) + " PM\r\nElapsed Time: 0000:00:00:00\r\n";
+    };
+    const QString db = file("log.mdb");
+    for (const auto &[text, database, expected] :
+         {std::tuple{LogMode::LogAll, LogMode::LogUnique, line("16") + line("16") + line("16") + summary("16")},
+          std::tuple{LogMode::LogUnique, LogMode::LogAll, line("17") + summary("17")},
+          std::tuple{LogMode::LogNone, LogMode::LogNone, QByteArray()}}) {
+        logText(text, file("run.txt"));
+        logDatabase(database, db);
+        QFile::remove(file("run.txt"));
         runCycles(3);
-        EXPECT_EQ(contents(file("run.txt")), expected) << int(mode);
-        EXPECT_FALSE(rig.logSettings.TextLogOpen);
+        EXPECT_EQ(contents(file("run.txt")), expected) << int(text);
+        EXPECT_FALSE(rig.logSettings.TextLogOpen || rig.logSettings.DatabaseOpen);
+        rig.clock.advance(1);
     }
-    logText(LogMode::LogNone, file("none.txt"));
-    runCycles(1);
-    EXPECT_FALSE(QFile::exists(file("none.txt")));
+    EXPECT_FALSE(QFile::exists(file("run.txt"))) << "no log, no file";
+    EXPECT_EQ(tables(db), (std::map<std::string, int>{{"Vexal Log Table 12/05/2026 19:12:16", 1},
+                                                      {"Vexal Log Table 12/05/2026 19:12:17", 3}}));
+    // A second start within the same second finds its table name taken: no
+    // message and no sweep.
+    logDatabase(LogMode::LogAll, db);
+    rig.run->onStartClicked();
+    rig.run->onStartClicked();
+    rig.run->onStartClicked();
+    EXPECT_FALSE(rig.view.running);
+    EXPECT_TRUE(rig.view.messages.isEmpty());
+    EXPECT_EQ(tables(db).size(), 3u);
 }
 
 TEST_F(Run, ARefusedStartLeavesNoLogOpenAndAnotherWriterIsRefused)
@@ -165,28 +182,6 @@ TEST_F(Run, ARefusedStartLeavesNoLogOpenAndAnotherWriterIsRefused)
     EXPECT_FALSE(rig.view.running);
     other.run->onStartClicked();
     EXPECT_TRUE(contents(file("run.txt")).startsWith("10.0.0.8 "));
-}
-
-TEST_F(Run, DatabaseKeepsOneTablePerRunWithTheLoggedRows)
-{
-    const QString db = file("log.mdb");
-    for (const auto &mode : {LogMode::LogUnique, LogMode::LogAll}) {
-        logDatabase(mode, db);
-        runCycles(3);
-        rig.clock.advance(1);
-    }
-    EXPECT_EQ(tables(db), (std::map<std::string, int>{{"Vexal Log Table 12/05/2026 19:12:16", 1},
-                                                      {"Vexal Log Table 12/05/2026 19:12:17", 3}}));
-    EXPECT_FALSE(rig.logSettings.DatabaseOpen);
-
-    // A second start within the same second finds its table name taken: no
-    // message and no sweep.
-    rig.run->onStartClicked();
-    rig.run->onStartClicked();
-    rig.run->onStartClicked();
-    EXPECT_FALSE(rig.view.running);
-    EXPECT_TRUE(rig.view.messages.isEmpty());
-    EXPECT_EQ(tables(db).size(), 3u);
 }
 
 TEST_F(Run, ATextFileAsDatabaseIsRefusedAndLeftAlone)
