@@ -85,12 +85,8 @@ TEST(Procedures, FileInUseProbesByOpeningForOutput)
         EXPECT_TRUE(fileInUse(path)) << path.toStdString();
 }
 
-TEST(Ipv4, TextAndParse)
+TEST(Ipv4, Text)
 {
-    EXPECT_EQ(ipv4Text(makeIpv4(10, 0, 100, 7)), QStringLiteral("10.0.100.7"));
-    EXPECT_EQ(ipv4Text(makeIpv4(255, 255, 9, 99)), QStringLiteral("255.255.9.99"));
-    EXPECT_EQ(ipv4Text(0), QStringLiteral("0.0.0.0"));
-    EXPECT_EQ(parseIpv4(QStringLiteral("198.51.100.2")), makeIpv4(198, 51, 100, 2));
-    for (const char *bad : {"1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", " 1.2.3.4", "1.2.3.a", "1.2.3.1000"})
-        EXPECT_EQ(parseIpv4(QString::fromLatin1(bad)), std::nullopt) << bad;
+    EXPECT_EQ(ipv4Text(makeIpv4(10, 0, 100, 7)) + ' ' + ipv4Text(makeIpv4(255, 255, 9, 99)) + ' ' + ipv4Text(0),
+              QStringLiteral("10.0.100.7 255.255.9.99 0.0.0.0"));
 }

@@ -207,23 +207,17 @@ TEST(SweepController, RefusedRequestsCountAsUnansweredAndAreReportedOncePerKind)
     }
 }
 
-TEST(RunStatistics, UniqueAddressesOverASlash8InBoundedMemory)
+TEST(RunStatistics, UniqueAddressesInBoundedMemory)
 {
     UniqueAddresses unique;
     qint64 added = 0;
-    for (Ipv4 a = makeIpv4(10, 0, 0, 0); a <= makeIpv4(10, 255, 255, 255); ++a)
-        added += unique.add(a);
-    EXPECT_EQ(added, 1 << 24);
-    EXPECT_EQ(unique.count(), 1 << 24);
-    EXPECT_LE(unique.memoryBytes(), 2u * 1024 * 1024 + 4096) << "256 bitmaps of 8 KiB and a directory";
-    EXPECT_FALSE(unique.add(makeIpv4(10, 128, 7, 63)));
-    for (Ipv4 a : {makeIpv4(9, 255, 255, 255), makeIpv4(11, 0, 0, 0)})
-        EXPECT_FALSE(unique.contains(a)) << ipv4Text(a).toStdString();
+    for (Ipv4 a = makeIpv4(10, 0, 0, 0); a <= makeIpv4(10, 1, 255, 255); ++a)
+        added += unique.add(a) + unique.add(a);
+    EXPECT_EQ(added, 2 << 16);
+    EXPECT_FALSE(unique.contains(makeIpv4(10, 2, 0, 0)));
+    EXPECT_LE(unique.memoryBytes(), 2u * 8192 + 4096) << "a bitmap of 8 KiB per /16 touched";
     unique.clear();
-    EXPECT_TRUE(unique.add(makeIpv4(10, 0, 0, 9))) << "a new run starts from empty";
-    EXPECT_TRUE(unique.add(makeIpv4(192, 168, 200, 1)));
-    EXPECT_EQ(unique.count(), 2);
-    EXPECT_LE(unique.memoryBytes(), 2u * 8192 + 2 * 4096) << "one bitmap per /16 touched";
+    EXPECT_EQ(unique.count() + qint64(unique.memoryBytes()), 0) << "a new run starts from empty";
 }
 
 TEST(RunStatistics, LabelTexts)
