@@ -75,18 +75,19 @@ TEST(OctetEntry, FocusLoss)
 
 TEST(SelectionCheck, NamesTheFirstEmptyListAndRefusesAllZero)
 {
-    const QString empty = QStringLiteral(
-        "The %1 list box has no entries selected.  Please select at least one entry to continue!");
     const QString zeros = QStringLiteral(
         "Each part of the IP address cannot contain a 0.  This will generate an invalid IP address.  "
         "Please correct this problem to continue");
     OctetList zeroAndMore = one(0);
     zeroAndMore.setSelected(7, true);
     const std::pair<AddressSet, QString> rows[] = {
-        {AddressSet{}, empty.arg("first")},
-        {{one(10), OctetList{}, OctetList{}, OctetList{}}, empty.arg("second")},
-        {{one(10), one(1), OctetList{}, one(5)}, empty.arg("third")},
-        {{one(10), one(1), one(2), OctetList{}}, empty.arg("fourth")},
+        {AddressSet{}, "The first list box has no entries selected.  Please select at least one entry to continue!"},
+        {{one(10), OctetList{}, OctetList{}, OctetList{}},
+         "The second list box has no entries selected.  Please select at least one entry to continue!"},
+        {{one(10), one(1), OctetList{}, one(5)},
+         "The third list box has no entries selected.  Please select at least one entry to continue!"},
+        {{one(10), one(1), one(2), OctetList{}},
+         "The fourth list box has no entries selected.  Please select at least one entry to continue!"},
         {{one(0), one(0), one(0), one(0)}, zeros},
         {{zeroAndMore, one(0), OctetList::all(), one(0)}, zeros},
         {{one(10), one(0), one(0), one(0)}, QString()},

@@ -12,7 +12,9 @@ using namespace vexal;
 TEST(SettingsCheck, ReportsOnlyTheFirstFaultNumericChecksFirst)
 {
     QLocale::setDefault(QLocale::c());
-    const char *const notValid = "The value entered for the %1 is not valid.  Please reenter and try again!";
+    const QString packetNotValid = QStringLiteral("The value entered for the Packet Size is not valid.  Please reenter and try again!");
+    const QString timeoutNotValid = QStringLiteral("The value entered for the Timeout is not valid.  Please reenter and try again!");
+    const QString delayNotValid = QStringLiteral("The value entered for the Delay is not valid.  Please reenter and try again!");
     const QString packetRange = QStringLiteral(
         "The value entered for Packet Size is out of range.  Please reenter a valid number between 1 and 512!");
     const QString timeoutRange = QStringLiteral(
@@ -31,10 +33,10 @@ TEST(SettingsCheck, ReportsOnlyTheFirstFaultNumericChecksFirst)
         {"1", "1", "0", nullptr, {}},
         {"64.5", "299.9", "0.4", nullptr, {}},
         {" 64 ", " 300", "0 ", nullptr, {}},
-        {"", "300", "0", "Packet Size", QString::fromLatin1(notValid).arg("Packet Size")},
-        {"abc", "xyz", "0", "Packet Size", QString::fromLatin1(notValid).arg("Packet Size")},
-        {"64", "", "0", "Timeout", QString::fromLatin1(notValid).arg("Timeout")},
-        {"600", "300", "", "Delay", QString::fromLatin1(notValid).arg("Delay")},
+        {"", "300", "0", "Packet Size", packetNotValid},
+        {"abc", "xyz", "0", "Packet Size", packetNotValid},
+        {"64", "", "0", "Timeout", timeoutNotValid},
+        {"600", "300", "", "Delay", delayNotValid},
         {"513", "300", "0", "Packet Size", packetRange},
         {"512.5", "300", "0", "Packet Size", packetRange},
         {"0.5", "300", "0", "Packet Size", packetRange},
