@@ -213,15 +213,8 @@ TEST_F(Run, ACycleInWhichNoRequestLeftSaysWhy)
     EXPECT_EQ(onlyMessage().title, QStringLiteral("Vexal"));
     EXPECT_EQ(onlyMessage().text, QStringLiteral("Not one echo request could be sent: Network is unreachable."));
     EXPECT_EQ(rig.view.captions.attempts, QStringLiteral("2 of 2")) << "refused attempts count";
-
-    // One answered target is enough to say nothing.
-    rig.view.messages.clear();
-    rig.pinger.setRefusing([](Ipv4 a) { return (a & 0xff) == 7 ? std::optional(QStringLiteral("Permission denied")) : std::nullopt; });
-    rig.run->onStartClicked();
-    rig.scheduler.runAll(10);
-    rig.pinger.deliverReplies();
-    EXPECT_FALSE(rig.view.running);
-    EXPECT_TRUE(rig.view.messages.isEmpty());
+    // With one answered target there is nothing to say: test_sweep.cpp shows
+    // the failure text stays empty then.
 }
 
 class RunOnFullDisk : public Run
