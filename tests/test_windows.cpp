@@ -51,7 +51,9 @@ struct LogRig
 TEST(LogSettingsWindow, OpensWithTheStoredModesAndOnlyCloseStoresNewOnes)
 {
     LogRig rig;
-    rig.settings = {LogMode::LogAll, QStringLiteral("/v/run.txt"), false, LogMode::LogNone, QStringLiteral("/v/run.mdb")};
+    rig.settings.TextLogMode = LogMode::LogAll;
+    rig.settings.TextLogFile = QStringLiteral("/v/run.txt");
+    rig.settings.DatabaseLogFile = QStringLiteral("/v/run.mdb");
     rig.open();
     expectFixedAndCentred(rig.window.get(), "frmLog", "Log Information", {241, 289});
     const std::pair<const char *, const char *> captions[] = {
