@@ -25,13 +25,12 @@ public:
     {
         if (!m_step)
             return false;
-        auto step = std::move(m_step);
-        m_step = nullptr;
+        auto step = std::exchange(m_step, nullptr);
         m_now += m_pendingMs;
         step();
         return true;
     }
-    // Runs exactly n steps (fewer if none is pending); the count run.
+    // Runs at most n steps (all pending ones by default); the count run.
     int runSteps(int n)
     {
         int done = 0;
@@ -39,14 +38,7 @@ public:
             ++done;
         return done;
     }
-    // Runs steps until none is pending or the limit is reached; the count run.
-    int runAll(int limit = 1000000)
-    {
-        int n = 0;
-        while (n < limit && runNext())
-            ++n;
-        return n;
-    }
+    int runAll(int limit = 1000000) { return runSteps(limit); }
 
 private:
     std::function<void()> m_step;

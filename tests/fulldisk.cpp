@@ -17,10 +17,7 @@ namespace vexal::fulldisk {
 
 namespace {
 
-std::string errnoText(const char *what)
-{
-    return std::string(what) + ": " + std::strerror(errno);
-}
+std::string errnoText(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
 
 std::string enterOnce()
 {
@@ -88,16 +85,9 @@ std::string TinyDisk::fill()
     if (fd < 0)
         return errnoText("creating the ballast");
     static const char chunk[4096] = {};
-    std::string result;
-    for (;;) {
-        if (::write(fd, chunk, sizeof chunk) >= 0)
-            continue;
-        if (errno == EINTR)
-            continue;
-        if (errno != ENOSPC)
-            result = errnoText("writing the ballast");
-        break;
+    while (::write(fd, chunk, sizeof chunk) >= 0 || errno == EINTR) {
     }
+    const std::string result = errno == ENOSPC ? std::string() : errnoText("writing the ballast");
     ::close(fd);
     return result;
 }

@@ -7,40 +7,26 @@
 
 // A real full disk for tests: a tiny tmpfs mounted inside a private mount
 // namespace, so nothing outside the test process ever sees it and it goes
-// away with the process even after a crash.
-//
-//     vexal::fulldisk::TinyDisk disk;
-//     if (!disk.error().empty())
-//         GTEST_SKIP() << disk.error();
-//     TextLog log;
-//     log.open(disk.filePath("run.txt"));
-//     ASSERT_EQ(disk.fill(), "");        // from now on new blocks fail: ENOSPC
-//     ... expect the disk-full path ...
-//     disk.release();                     // room again, e.g. for a Retry
-//
-// Linking this file is enough: before main() runs it moves the process into
-// its own mount namespace, because that is refused once a process has a
-// second thread (Qt, GoogleTest's death tests and QThreadPool start some).
-// Everything here needs root; without it TinyDisk::error() says so and the
-// test skips.
+// away with the process even after a crash. Linking this file is enough:
+// before main() it moves the process into its own mount namespace, which is
+// refused once a process has a second thread. Everything here needs root;
+// without it TinyDisk::error() says so and the test skips.
 //
 // tmpfs counts whole pages: a file's last, partly used page can still take
 // bytes after fill(), so a test that must fail on its first byte starts the
 // file empty (or fills after the file has reached a page boundary).
 namespace vexal::fulldisk {
 
-// Empty once the process is in a private mount namespace (with every mount
-// made private), otherwise why not. Called before main(); calling it again
-// returns the first answer.
+// Empty once the process is in a private mount namespace with every mount
+// private, otherwise why not. Called before main(); later calls repeat it.
 std::string enterPrivateMounts();
 
 class TinyDisk final
 {
 public:
-    // Mounts a tmpfs of that many bytes (rounded up to whole pages) on a new
-    // folder under the temporary folder.
+    // A tmpfs of that many bytes (whole pages) on a new temporary folder,
+    // unmounted and removed again with this object.
     explicit TinyDisk(qint64 bytes = 256 * 1024);
-    // Unmounts it and removes the folder.
     ~TinyDisk();
     TinyDisk(const TinyDisk &) = delete;
     TinyDisk &operator=(const TinyDisk &) = delete;
@@ -51,8 +37,7 @@ public:
     QString path() const { return m_path; }
     QString filePath(const QString &name) const { return m_path + QLatin1Char('/') + name; }
 
-    // Writes a ballast file until the disk refuses with ENOSPC. Empty on
-    // success, else what went wrong.
+    // Writes a ballast file until the disk refuses with ENOSPC: empty, or what went wrong.
     std::string fill();
     // Deletes the ballast: the room fill() took is free again.
     void release();

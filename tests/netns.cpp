@@ -1,5 +1,6 @@
 #include "netns.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -29,27 +30,7 @@ namespace {
 
 bool g_private = false;
 
-std::string failure(const std::string &what, int error)
-{
-    return what + ": " + std::strerror(error);
-}
-
-std::string bringLoopbackUp()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return failure("cannot open a socket to configure lo", errno);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    int error = 0;
-    if (::ioctl(fd, SIOCGIFFLAGS, &request) != 0)
-        error = errno;
-    request.ifr_flags = short(request.ifr_flags | IFF_UP);
-    if (error == 0 && ::ioctl(fd, SIOCSIFFLAGS, &request) != 0)
-        error = errno;
-    ::close(fd);
-    return error == 0 ? std::string() : failure("cannot bring lo up", error);
-}
+std::string failure(const std::string &what, int error) { return what + ": " + std::strerror(error); }
 
 std::string joined(const std::vector<std::string> &argv)
 {
@@ -74,6 +55,29 @@ void killAndReap(pid_t pid)
     }
 }
 
+// Only system calls: it also runs in a child forked from a threaded process.
+std::string bringLoopbackUp()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    const bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0
+        && (request.ifr_flags = short(request.ifr_flags | IFF_UP), ::ioctl(fd, SIOCSIFFLAGS, &request) == 0);
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    return up ? std::string() : failure("cannot bring lo up", error);
+}
+
+bool writeProc(const char *path, const std::string &text)
+{
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    const bool written = fd >= 0 && ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    if (fd >= 0)
+        ::close(fd);
+    return written;
+}
+
 } // namespace
 
 std::string enterPrivateNetwork()
@@ -83,8 +87,7 @@ std::string enterPrivateNetwork()
                "CAP_NET_ADMIN (CI runs these tests as root)";
     if (::unshare(CLONE_NEWNET) != 0)
         return failure("cannot create a network namespace (unshare(CLONE_NEWNET)); the kernel or "
-                       "the container does not allow it",
-                       errno);
+                       "the container does not allow it", errno);
     // From here on nothing can reach the host's network, even on failure.
     g_private = true;
     return bringLoopbackUp();
@@ -96,14 +99,9 @@ std::string setPingGroupRange(unsigned first, unsigned last)
 {
     if (!g_private)
         return "refusing to change net.ipv4.ping_group_range outside a private network namespace";
-    const int fd = ::open("/proc/sys/net/ipv4/ping_group_range", O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return failure("cannot open /proc/sys/net/ipv4/ping_group_range", errno);
     const std::string text = std::to_string(first) + " " + std::to_string(last) + "\n";
-    const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-    const int error = errno;
-    ::close(fd);
-    return written ? std::string() : failure("cannot set net.ipv4.ping_group_range to " + text, error);
+    return writeProc("/proc/sys/net/ipv4/ping_group_range", text)
+        ? std::string() : failure("cannot set net.ipv4.ping_group_range to " + text, errno);
 }
 
 std::string runCommand(const std::vector<std::string> &argv)
@@ -123,19 +121,13 @@ std::string runCommand(const std::vector<std::string> &argv)
     const int spawnError = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(output[1]);
-
     std::string printed;
     char buffer[512];
-    for (ssize_t n; (n = ::read(output[0], buffer, sizeof buffer)) != 0;) {
-        if (n > 0)
-            printed.append(buffer, std::size_t(n));
-        else if (errno != EINTR)
-            break;
-    }
+    for (ssize_t n; (n = ::read(output[0], buffer, sizeof buffer)) != 0 && (n > 0 || errno == EINTR);)
+        printed.append(buffer, std::size_t(std::max<ssize_t>(n, 0)));
     ::close(output[0]);
     if (spawnError != 0)
         return failure("cannot start \"" + joined(argv) + "\"", spawnError);
-
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -148,10 +140,8 @@ std::string runCommand(const std::vector<std::string> &argv)
 
 int answerEchoRequests(const EchoScript &script, const std::function<void()> &ready)
 {
-    const int ignore = ::open("/proc/sys/net/ipv4/icmp_echo_ignore_all", O_WRONLY | O_CLOEXEC);
-    if (ignore < 0 || ::write(ignore, "1", 1) != 1)
+    if (!writeProc("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"))
         return 201;
-    ::close(ignore);
     const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     icmp_filter filter{~(1u << ICMP_ECHO)};
     if (fd < 0 || ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0)
@@ -168,9 +158,8 @@ int answerEchoRequests(const EchoScript &script, const std::function<void()> &re
         return std::uint16_t(~sum);
     };
     std::vector<std::vector<std::uint8_t>> answers;
-    std::vector<sockaddr_in> askers(static_cast<std::size_t>(script.requests));
-    // Each answer comes from the address that was asked, as a host's would.
-    std::vector<in_addr> asked(static_cast<std::size_t>(script.requests));
+    std::vector<sockaddr_in> askers(std::size_t(script.requests));
+    std::vector<in_addr> asked(std::size_t(script.requests)); // answered from the address that was asked
     std::array<std::uint8_t, 1024> packet;
     for (pollfd readable{fd, POLLIN, 0}; int(answers.size()) < script.requests && ::poll(&readable, 1, 2000) > 0;) {
         socklen_t length = sizeof(sockaddr_in);
@@ -217,14 +206,11 @@ long long snmpCounter(const std::string &group, const std::string &name)
     for (std::string names, values; std::getline(snmp, names) && std::getline(snmp, values);) {
         std::istringstream n(names), v(values);
         std::string key, value;
-        n >> key;
-        v >> value;
-        if (key != group + ":")
+        if (!(n >> key && v >> value) || key != group + ":")
             continue;
-        while (n >> key && v >> value) {
+        while (n >> key && v >> value)
             if (key == name)
                 return std::stoll(value);
-        }
     }
     return -1;
 }
@@ -241,8 +227,8 @@ PeerNamespace::PeerNamespace()
     if (m_pid == 0) {
         ::close(sync[0]);
         dieWithParent(parent);
-        int error = 0;
-        if (::unshare(CLONE_NEWNET) != 0 || !bringLoopbackUp().empty())
+        int error = ::unshare(CLONE_NEWNET) == 0 ? 0 : errno;
+        if (error == 0 && !bringLoopbackUp().empty())
             error = errno != 0 ? errno : EIO;
         (void)!::write(sync[1], &error, sizeof error);
         ::close(sync[1]);
@@ -250,10 +236,8 @@ PeerNamespace::PeerNamespace()
             ::pause();
     }
     ::close(sync[1]);
-    int error = 0;
-    if (m_pid < 0)
-        error = errno;
-    else if (::read(sync[0], &error, sizeof error) != ssize_t(sizeof error))
+    int error = m_pid < 0 ? errno : 0;
+    if (m_pid > 0 && ::read(sync[0], &error, sizeof error) != ssize_t(sizeof error))
         error = EIO;
     ::close(sync[0]);
     if (error != 0) {
@@ -279,19 +263,15 @@ std::string PeerNamespace::addVeth(const std::string &ourLink, const std::string
         return "refusing to add links outside a private network namespace";
     if (m_pid < 0)
         return m_error;
-    const std::vector<std::vector<std::string>> ours = {
-        {"ip", "link", "add", ourLink, "type", "veth", "peer", "name", peerLink, "netns",
-         std::to_string(m_pid)},
-        {"ip", "addr", "add", ourAddress, "dev", ourLink},
-        {"ip", "link", "set", ourLink, "up"},
-    };
-    for (const auto &command : ours) {
-        if (std::string why = runCommand(command); !why.empty())
-            return why;
-    }
-    if (std::string why = run({"ip", "addr", "add", peerAddress, "dev", peerLink}); !why.empty())
-        return why;
-    return run({"ip", "link", "set", peerLink, "up"});
+    std::string why = runCommand({"ip", "link", "add", ourLink, "type", "veth", "peer", "name", peerLink, "netns",
+                                  std::to_string(m_pid)});
+    for (const auto &step : {std::vector<std::string>{"ip", "addr", "add", ourAddress, "dev", ourLink},
+                             std::vector<std::string>{"ip", "link", "set", ourLink, "up"}})
+        why = why.empty() ? runCommand(step) : why;
+    for (const auto &step : {std::vector<std::string>{"ip", "addr", "add", peerAddress, "dev", peerLink},
+                             std::vector<std::string>{"ip", "link", "set", peerLink, "up"}})
+        why = why.empty() ? run(step) : why;
+    return why;
 }
 
 std::string PeerNamespace::run(const std::vector<std::string> &argv) const
@@ -305,10 +285,7 @@ std::string PeerNamespace::run(const std::vector<std::string> &argv) const
 
 pid_t PeerNamespace::spawn(const std::function<int(const std::function<void()> &ready)> &body)
 {
-    if (m_pid < 0)
-        return -1;
-    const std::string path = "/proc/" + std::to_string(m_pid) + "/ns/net";
-    const int network = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int network = m_pid < 0 ? -1 : ::open(("/proc/" + std::to_string(m_pid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
     int sync[2];
     if (network < 0 || ::pipe2(sync, O_CLOEXEC) != 0) {
         if (network >= 0)
@@ -323,17 +300,13 @@ pid_t PeerNamespace::spawn(const std::function<int(const std::function<void()> &
         if (::setns(network, CLONE_NEWNET) != 0)
             ::_exit(127);
         const int readyFd = sync[1];
-        ::_exit(body([readyFd] {
-            const char byte = 1;
-            (void)!::write(readyFd, &byte, 1);
-        }));
+        ::_exit(body([readyFd] { (void)!::write(readyFd, "", 1); }));
     }
     ::close(network);
     ::close(sync[1]);
     if (child > 0) {
         m_children.push_back(child);
-        // A byte when the child is ready, end of file when it is gone.
-        pollfd readable{sync[0], POLLIN, 0};
+        pollfd readable{sync[0], POLLIN, 0}; // a byte when the child is ready, end of file when it is gone
         ::poll(&readable, 1, 5000);
     }
     ::close(sync[0]);

@@ -9,7 +9,6 @@
 
 // Private network namespaces for tests and benchmarks that send real ICMP:
 // whatever they send cannot leave the namespaces they build themselves.
-//
 // Every call that can fail returns an empty string on success and otherwise
 // a sentence saying what failed and why, fit for GTEST_SKIP() or a failure.
 namespace vexal::netns {
@@ -17,12 +16,10 @@ namespace vexal::netns {
 // Moves this thread (the main thread: call it before any other thread exists)
 // into a new, empty network namespace with `lo` up. Needs root.
 std::string enterPrivateNetwork();
-// True once enterPrivateNetwork() has succeeded in this process.
 bool inPrivateNetwork();
 
-// Sets net.ipv4.ping_group_range, the groups allowed ICMP datagram sockets,
-// for the private namespace ("1 0" allows none). Refused outside one, so a
-// test can never change the host's setting.
+// Sets net.ipv4.ping_group_range ("1 0" admits no group to ICMP datagram
+// sockets). Refused outside a private namespace: the host's stays as it is.
 std::string setPingGroupRange(unsigned first, unsigned last);
 
 // Runs argv (argv[0] looked up in PATH) and waits for it to exit 0.
@@ -39,15 +36,13 @@ struct EchoScript
     std::uint16_t identifierShift = 0;
 };
 
-// A scripted host, for PeerNamespace::spawn(): turns the kernel's own echo
-// replies off in the namespace it runs in and answers from a raw socket as
-// the script says. Returns the number of replies sent (a test checks that
-// the replies it expects ignored really went out), or 201/202 when the set-up
-// failed.
+// A scripted host for PeerNamespace::spawn(): turns the kernel's own echo
+// replies off in its namespace and answers from a raw socket as the script
+// says. Returns the number of replies sent (so a test knows the replies it
+// expects ignored really went out), or 201/202 when the set-up failed.
 int answerEchoRequests(const EchoScript &script, const std::function<void()> &ready);
 
-// Counters of /proc/net/snmp for this namespace, such as ("Ip",
-// "OutDiscards"); -1 when there is no such counter.
+// A counter of /proc/net/snmp, such as ("Ip", "OutDiscards"); -1 when missing.
 long long snmpCounter(const std::string &group, const std::string &name);
 
 // A second network namespace, held open by a sleeping child process that is
@@ -60,22 +55,18 @@ public:
     PeerNamespace(const PeerNamespace &) = delete;
     PeerNamespace &operator=(const PeerNamespace &) = delete;
 
-    // Empty when the namespace exists.
-    const std::string &error() const { return m_error; }
+    const std::string &error() const { return m_error; } // empty when the namespace exists
     pid_t pid() const { return m_pid; }
 
-    // A veth pair from our namespace into the peer, both ends up, with an
-    // address in CIDR form ("198.51.100.1/24") on each end. Refused unless
-    // we are in a private network ourselves.
-    std::string addVeth(const std::string &ourLink, const std::string &ourAddress,
-                        const std::string &peerLink, const std::string &peerAddress);
-
+    // A veth pair from our (private) namespace into the peer, both ends up,
+    // with an address in CIDR form ("198.51.100.1/24") on each end.
+    std::string addVeth(const std::string &ourLink, const std::string &ourAddress, const std::string &peerLink,
+                        const std::string &peerAddress);
     // Runs a command inside the peer (nsenter --net).
     std::string run(const std::vector<std::string> &argv) const;
-
     // Runs body in a child process inside the peer's network; its return
     // value is the exit status. Returns once the child has called ready()
-    // (or died, or 5 s have passed): -1 when it could not start.
+    // (or died, or 5 s have passed); -1 when it could not start.
     pid_t spawn(const std::function<int(const std::function<void()> &ready)> &body);
     // Waits at most limitMs for a spawned child, then kills it. Its exit
     // status, or -1 when it had to be killed or did not exit normally.

@@ -30,97 +30,61 @@ Bytes asReply(std::span<const quint8> request)
     return reply;
 }
 
-// An IPv4 header (ihlWords × 4 bytes, options zero) in front of icmp, as a
-// raw socket delivers it.
-Bytes withIpHeader(const Bytes &icmp, quint32 source, int ihlWords = 5)
-{
-    Bytes packet(std::size_t(ihlWords) * 4, 0);
-    const std::size_t total = packet.size() + icmp.size();
-    packet[0] = quint8(0x40 | ihlWords);
-    packet[2] = quint8(total >> 8);
-    packet[3] = quint8(total);
-    packet[8] = 64;
-    packet[9] = 1;
-    for (int i = 0; i < 4; ++i)
-        packet[std::size_t(12 + i)] = quint8(source >> (24 - 8 * i));
-    packet.insert(packet.end(), icmp.begin(), icmp.end());
-    return packet;
-}
-
-Bytes sampleReply()
+// The reply to a request of identifier 0x1234, sequence 0xfffe and data
+// "abcd\xff"; with an IPv4 header (ihlWords x 4 bytes) from 198.51.100.2 in
+// front, as a raw socket delivers it.
+Bytes sampleReply(int ihlWords = 0)
 {
     const Bytes data = {'a', 'b', 'c', 'd', 0xff};
     Bytes request(IcmpHeaderSize + data.size());
     buildEchoRequest(request, 0x1234, 0xfffe, data);
-    return asReply(request);
+    Bytes packet(std::size_t(ihlWords) * 4, 0);
+    if (ihlWords) {
+        packet[0] = quint8(0x40 | ihlWords);
+        packet[3] = quint8(packet.size() + request.size());
+        packet[9] = 1;
+        for (const auto &[i, byte] : {std::pair{12, 198}, {13, 51}, {14, 100}, {15, 2}})
+            packet[std::size_t(i)] = quint8(byte);
+    }
+    const Bytes reply = asReply(request);
+    packet.insert(packet.end(), reply.begin(), reply.end());
+    return packet;
 }
 
 } // namespace
 
-TEST(IcmpChecksum, KnownVectors)
+TEST(IcmpPacket, ChecksumAndEchoRequestBytes)
 {
-    struct Row
-    {
-        Bytes bytes;
-        quint16 checksum;
-    };
-    const Row rows[] = {
+    const std::pair<Bytes, quint16> rows[] = {
         {{}, 0xffff},
-        // RFC 1071, section 3: the words sum to 0xddf2.
-        {{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, 0x220d},
-        // Odd lengths: the last byte is the high byte of a word, unsigned.
-        {{0x00, 0x01, 0xf2}, 0x0dfe},
-        {{0x80}, 0x7fff},
-        // 0x1ffff folds to 0x10000, which needs a second fold.
-        {{0xff, 0xff, 0xff, 0xff, 0x00, 0x01}, 0xfffe},
+        {{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, 0x220d}, // RFC 1071, section 3
+        {{0x00, 0x01, 0xf2}, 0x0dfe}, // odd length: the last byte is a high byte, unsigned
+        {{0xff, 0xff, 0x80}, 0x7fff}, // a sign-extended last byte would wrap the sum
+        {{0xff, 0xff, 0xff, 0xff, 0x00, 0x01}, 0xfffe}, // needs a second fold
     };
-    for (const Row &row : rows)
-        EXPECT_EQ(internetChecksum(row.bytes), row.checksum) << ::testing::PrintToString(row.bytes);
-}
+    for (const auto &[bytes, sum] : rows)
+        EXPECT_EQ(internetChecksum(bytes), sum) << ::testing::PrintToString(bytes);
 
-TEST(IcmpPacket, BuildsEchoRequest)
-{
     const Bytes data = {'a', 'b', 'c', 'd'};
     Bytes out(64, 0xee);
     ASSERT_EQ(buildEchoRequest(out, 0x1234, 1, data), 12u);
-    // Checksum by hand: 0x0800 + 0x1234 + 0x0001 + 0x6162 + 0x6364 = 0xdefb.
-    const Bytes expected = {0x08, 0x00, 0x21, 0x04, 0x12, 0x34, 0x00, 0x01, 'a', 'b', 'c', 'd'};
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 12), expected);
-
-    Bytes tooSmall(11);
-    EXPECT_EQ(buildEchoRequest(tooSmall, 0x1234, 1, data), 0u);
+    // By hand: 0x0800 + 0x1234 + 0x0001 + 0x6162 + 0x6364 = 0xdefb.
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 12), (Bytes{0x08, 0, 0x21, 0x04, 0x12, 0x34, 0, 1, 'a', 'b', 'c', 'd'}));
+    EXPECT_EQ(buildEchoRequest(std::span(out).first(11), 0x1234, 1, data), 0u) << "too small";
 }
 
-TEST(IcmpPacket, ParsesReplyWithAndWithoutIpHeader)
+TEST(IcmpPacket, ParsesRepliesWithAndWithoutIpHeaderAndRejectsMalformedOnes)
 {
-    const Bytes icmp = sampleReply();
-    const auto bare = parseEchoReply(icmp, false);
-    ASSERT_TRUE(bare);
-    EXPECT_EQ(bare->identifier, 0x1234);
-    EXPECT_EQ(bare->sequence, 0xfffe);
-    EXPECT_EQ(bare->source, 0u);
-    EXPECT_EQ(Bytes(bare->data.begin(), bare->data.end()), (Bytes{'a', 'b', 'c', 'd', 0xff}));
-
-    // 24 bytes of header (one option word) must be skipped whole.
-    for (int ihl : {5, 6}) {
-        const Bytes packet = withIpHeader(icmp, 0xc6336402, ihl);
-        const auto framed = parseEchoReply(packet, true);
-        ASSERT_TRUE(framed) << "ihl " << ihl;
-        EXPECT_EQ(framed->source, 0xc6336402u);
-        EXPECT_EQ(framed->sequence, 0xfffe);
-        EXPECT_EQ(framed->data.size(), 5u);
+    for (int ihl : {0, 5, 6}) { // an option word must be skipped whole
+        const Bytes datagram = sampleReply(ihl); // the parsed reply views these bytes
+        const auto reply = parseEchoReply(datagram, ihl > 0);
+        ASSERT_TRUE(reply) << "ihl " << ihl;
+        EXPECT_EQ(reply->source, ihl ? makeIpv4(198, 51, 100, 2) : 0u);
+        EXPECT_EQ(reply->identifier, 0x1234);
+        EXPECT_EQ(reply->sequence, 0xfffe);
+        EXPECT_EQ(Bytes(reply->data.begin(), reply->data.end()), (Bytes{'a', 'b', 'c', 'd', 0xff}));
     }
-}
-
-TEST(IcmpPacket, RejectsMalformedDatagrams)
-{
-    struct Row
-    {
-        const char *name;
-        bool withIp;
-        std::function<void(Bytes &)> damage;
-    };
-    const Row rows[] = {
+    const std::tuple<const char *, bool, std::function<void(Bytes &)>> rows[] = {
         {"empty", false, [](Bytes &b) { b.clear(); }},
         {"shorter than a header", false, [](Bytes &b) { b.resize(7); }},
         {"echo request", false, [](Bytes &b) { b[0] = 8; reseal(b); }},
@@ -134,39 +98,32 @@ TEST(IcmpPacket, RejectsMalformedDatagrams)
         {"total length inside the header", true, [](Bytes &b) { b[3] = 12; }},
         {"not ICMP", true, [](Bytes &b) { b[9] = 6; }},
     };
-    for (const Row &row : rows) {
-        Bytes datagram = row.withIp ? withIpHeader(sampleReply(), 0x7f000001) : sampleReply();
-        ASSERT_TRUE(parseEchoReply(datagram, row.withIp)) << "undamaged, for " << row.name;
-        row.damage(datagram);
-        EXPECT_FALSE(parseEchoReply(datagram, row.withIp)) << row.name;
+    for (const auto &[name, withIp, damage] : rows) {
+        Bytes datagram = sampleReply(withIp ? 5 : 0);
+        damage(datagram);
+        EXPECT_FALSE(parseEchoReply(datagram, withIp)) << name;
     }
 }
 
-TEST(IcmpPacket, BuilderKeepsChecksumRightForEverySizeAndTag)
+TEST(IcmpPacket, StampedRequestsKeepTheirChecksumForEverySizeAndTag)
 {
     EchoRequestBuilder builder;
     for (int size : {1, 7, 8, 9, 56, 511, 512}) {
         builder.reset(0xbeef, size);
-        std::vector<quint8> copy(builder.blank().begin(), builder.blank().end());
-        for (quint16 identifier : {quint16(0xbeef), quint16(0), quint16(0xffff)}) {
-            for (quint16 sequence : {quint16(0), quint16(0x8000), quint16(0xffff)}) {
+        Bytes request(builder.blank().begin(), builder.blank().end());
+        ASSERT_EQ(request.size(), std::size_t(IcmpHeaderSize + size));
+        for (quint16 identifier : {0xbeef, 0, 0xffff}) {
+            for (quint16 sequence : {0, 0x8000, 0xffff}) {
                 for (quint64 tag : {0x0123456789abcdefull, ~0ull, 0x8000000000000001ull}) {
-                    SCOPED_TRACE(::testing::Message() << "size " << size << " id " << identifier
-                                                      << " seq " << sequence << " tag " << tag);
-                    // A batch stamps copies of the blank message; build()
-                    // stamps the builder's own with reset()'s identifier.
-                    builder.stamp(copy, identifier, sequence, tag);
-                    const auto request = identifier == 0xbeef ? builder.build(sequence, tag)
-                                                              : std::span<const quint8>(copy);
-                    ASSERT_EQ(request.size(), std::size_t(IcmpHeaderSize + size));
+                    builder.stamp(request, identifier, sequence, tag);
                     EXPECT_EQ(request[0], 8);
-                    EXPECT_EQ(internetChecksum(request), 0);
                     const Bytes answer = asReply(request);
                     const auto reply = parseEchoReply(answer, false);
-                    ASSERT_TRUE(reply);
+                    ASSERT_TRUE(reply) << size << " " << identifier << " " << sequence << " " << tag;
                     EXPECT_EQ(reply->identifier, identifier);
                     EXPECT_EQ(reply->sequence, sequence);
                     EXPECT_EQ(echoTag(reply->data), size >= EchoTagSize ? tag : 0u);
+                    EXPECT_EQ(internetChecksum(request), 0) << size << " " << identifier << " " << sequence << " " << tag;
                 }
             }
         }
@@ -175,78 +132,50 @@ TEST(IcmpPacket, BuilderKeepsChecksumRightForEverySizeAndTag)
 
 TEST(SequenceMap, ReplyMustMatchEveryFieldAndArriveBeforeItsDeadline)
 {
-    struct Row
-    {
-        const char *name;
-        quint16 sequence;
-        Ipv4 source;
-        quint64 tag;
-        qint64 arrival;
-    };
     const Ipv4 target = 0x7f000002;
-    const Row rows[] = {
-        {"other sequence", 1, target, 42, 50},
-        {"other source", 0, 0x7f000003, 42, 50},
-        {"other tag", 0, target, 43, 50},
-        {"arrived at the deadline", 0, target, 42, 100},
+    const std::tuple<const char *, quint16, Ipv4, quint64, qint64> rows[] = {
+        {"other sequence", 1, target, 42, 50},      {"other source", 0, 0x7f000003, 42, 50},
+        {"other tag", 0, target, 43, 50},           {"arrived at the deadline", 0, target, 42, 100},
         {"arrived after the deadline", 0, target, 42, 101},
     };
     SequenceMap map;
     map.add(target, 100, 42);
-    for (const Row &row : rows)
-        EXPECT_FALSE(map.take(row.sequence, row.source, row.tag, row.arrival)) << row.name;
-    EXPECT_EQ(map.pending(), 1);
+    for (const auto &[name, sequence, source, tag, arrival] : rows)
+        EXPECT_FALSE(map.take(sequence, source, tag, arrival)) << name;
     EXPECT_TRUE(map.take(0, target, 42, 99)) << "arrived in time, however late it is read";
     EXPECT_FALSE(map.take(0, target, 42, 99)) << "a duplicate";
-    EXPECT_EQ(map.pending(), 0);
-
     map.add(target, 200, 7);
     map.clear(150);
     EXPECT_FALSE(map.take(1, target, 7, 150)) << "after clear()";
     EXPECT_EQ(map.nextDeadline(), std::nullopt);
-}
 
-TEST(SequenceMap, ExpiresOnlyUnansweredInSendOrder)
-{
-    SequenceMap map;
+    // Only unanswered requests expire, in send order.
     for (int i = 0; i < 4; ++i)
         map.add(Ipv4(i), 10 * (i + 1), 0);
-    EXPECT_TRUE(map.take(0, 0, 0, 5));
-    EXPECT_TRUE(map.take(2, 2, 0, 5));
+    EXPECT_TRUE(map.take(2, 0, 0, 5));
+    EXPECT_TRUE(map.take(4, 2, 0, 5));
     EXPECT_EQ(map.nextDeadline(), 20);
     EXPECT_EQ(map.expire(19), 0);
     EXPECT_EQ(map.expire(25), 1);
-    // Sequence 2 was answered, so the next deadline is the last request's.
-    EXPECT_EQ(map.nextDeadline(), 40);
+    EXPECT_EQ(map.nextDeadline(), 40) << "the third was answered";
     EXPECT_EQ(map.expire(40), 1);
     EXPECT_EQ(map.pending(), 0);
-    EXPECT_EQ(map.nextDeadline(), std::nullopt);
 }
 
-TEST(SequenceMap, NumbersWrapFrom65535ToZero)
+TEST(SequenceMap, NumbersWrapAndAreReusedOnlyAfterTheirRequestEndedAndRested)
 {
     SequenceMap map;
     for (int i = 0; i < 65534; ++i)
         map.add(0, i, 0);
     EXPECT_EQ(map.expire(65534), 65534);
-    ASSERT_EQ(map.nextSequence(), 65534);
-
-    const Ipv4 a = 1, b = 2, c = 3;
-    map.add(a, 100000, 0);
-    map.add(b, 100001, 0);
+    map.add(1, 100000, 0);
+    map.add(2, 100001, 0);
     EXPECT_EQ(map.nextSequence(), 0);
-    map.add(c, 100002, 0);
-    EXPECT_EQ(map.nextSequence(), 1);
-
-    EXPECT_TRUE(map.take(65535, b, 0, 0));
-    EXPECT_TRUE(map.take(0, c, 0, 0));
+    map.add(3, 100002, 0);
+    EXPECT_TRUE(map.take(65535, 2, 0, 0));
+    EXPECT_TRUE(map.take(0, 3, 0, 0));
     EXPECT_EQ(map.nextDeadline(), 100000);
-    EXPECT_EQ(map.expire(100000), 1);
-    EXPECT_EQ(map.pending(), 0);
-}
 
-TEST(SequenceMap, ANumberIsReusedOnlyAfterItsRequestEndedAndRested)
-{
     // Every number pending: nothing is cut short to make room.
     SequenceMap full;
     for (int i = 0; i < SequenceMap::Capacity; ++i)
@@ -260,29 +189,17 @@ TEST(SequenceMap, ANumberIsReusedOnlyAfterItsRequestEndedAndRested)
     EXPECT_EQ(full.expire(1002), 2);
     EXPECT_EQ(full.roomFor(64, 1002, 0), 3);
 
-    // Untagged messages: a number that ended at t is free again at t + rest.
-    struct Row
-    {
-        const char *name;
-        qint64 now;
-        qint64 rest;
-        int room;
-    };
-    const Row rows[] = {
-        {"tagged: no rest", 60, 0, 5},
-        {"resting", 60, 100, 0},
-        {"first one rested", 150, 100, 1},
-        {"all rested", 400, 100, 5},
-    };
-    for (const Row &row : rows) {
-        SequenceMap map;
-        map.add(7, 50, 0);  // sequence 0 expires at 50: rests until 150
-        map.add(7, 500, 0); // sequence 1 is answered at 250: rests until 350
-        ASSERT_TRUE(map.take(1, 7, 0, 250));
-        ASSERT_EQ(map.expire(60), 1);
+    // Untagged: a number that ended at t is free again at t + rest.
+    const std::tuple<const char *, qint64, qint64, int> rows[] = {
+        {"tagged: no rest", 60, 0, 5}, {"resting", 60, 100, 0}, {"first one rested", 150, 100, 1}, {"all rested", 400, 100, 5}};
+    for (const auto &[name, now, rest, room] : rows) {
+        SequenceMap resting;
+        resting.add(7, 50, 0);  // sequence 0 expires at 50: rests until 150
+        resting.add(7, 500, 0); // sequence 1 is answered at 250: rests until 350
+        ASSERT_TRUE(resting.take(1, 7, 0, 250));
+        ASSERT_EQ(resting.expire(60), 1);
         for (int i = 2; i < SequenceMap::Capacity; ++i)
-            map.addRefused(10);
-        ASSERT_EQ(map.nextSequence(), 0);
-        EXPECT_EQ(map.roomFor(5, row.now, row.rest), row.room) << row.name;
+            resting.addRefused(10);
+        EXPECT_EQ(resting.roomFor(5, now, rest), room) << name;
     }
 }

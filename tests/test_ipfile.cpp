@@ -1,6 +1,7 @@
 #include "qtprinters.h"
 
 #include "addresses/ipfile.h"
+#include "fulldisk.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,13 +9,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <functional>
 
 using namespace vexal;
 
@@ -39,11 +33,9 @@ AddressSet allButFirstZero()
 
 QString writeFile(const QTemporaryDir &dir, const QByteArray &bytes)
 {
-    const QString path = dir.filePath(QStringLiteral("in.ip"));
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-    return path;
+    QFile file(dir.filePath(QStringLiteral("in.ip")));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    return file.fileName();
 }
 
 QByteArray readFile(const QString &path)
@@ -56,31 +48,21 @@ QByteArray readFile(const QString &path)
 
 TEST(IPFile, WriterBytesAndReadBack)
 {
-    const QByteArray seven = "0,11\r\n1,1\r\n1,2\r\n2,256\r\n3,2\r\n3,3\r\n3,4\r\n";
     const AddressSet example = pick({{0, {10}}, {1, {0, 1}}, {2, {255}}, {3, {1, 2, 3}}});
     QTemporaryDir dir;
     const QString path = writeFile(dir, QByteArray(20000, 'x')); // emptied first
     ASSERT_EQ(writeFileToDisk(path, example), IPFileWrite::Written);
-    EXPECT_EQ(readFile(path), seven);
-
-    ASSERT_EQ(writeFileToDisk(path, allButFirstZero()), IPFileWrite::Written);
-    const QByteArray all = readFile(path);
-    EXPECT_EQ(all.count("\r\n"), 1023);
-    EXPECT_EQ(all.count('\n'), 1023);
-    EXPECT_TRUE(all.startsWith("0,2\r\n0,3\r\n"));
-    EXPECT_TRUE(all.contains("\r\n0,256\r\n1,1\r\n"));
-    EXPECT_TRUE(all.endsWith("\r\n3,255\r\n3,256\r\n"));
+    EXPECT_EQ(readFile(path), QByteArray("0,11\r\n1,1\r\n1,2\r\n2,256\r\n3,2\r\n3,3\r\n3,4\r\n"));
 
     AddressSet scattered;
     for (int k = 0; k < 4; ++k)
         for (int value = k; value < 256; value += 7 + k)
             scattered[std::size_t(k)].setSelected(value, true);
-    for (const AddressSet &lists : {example, allButFirstZero(), scattered, AddressSet{},
-                                    AddressSet{OctetList::all(), OctetList::all(), OctetList::all(),
-                                               OctetList::all()}}) {
+    for (const AddressSet &lists : {example, allButFirstZero(), scattered, AddressSet{}}) {
         ASSERT_EQ(writeFileToDisk(path, lists), IPFileWrite::Written);
         EXPECT_TRUE(readIPFile(path) == lists);
     }
+    EXPECT_EQ(readFile(path), QByteArray());
 }
 
 TEST(IPFile, ReaderHoldsEveryPairToTheRangesAndIsLenientInLayout)
@@ -98,8 +80,7 @@ TEST(IPFile, ReaderHoldsEveryPairToTheRangesAndIsLenientInLayout)
         {"blanks, tabs, blank lines", " 0 ,\t5 \r\n\r\n 1, 6\t\r\n", pick({{0, {4}}, {1, {5}}})},
         {"pairs on one line", "0,1,1,2", pick({{0, {0}}, {1, {1}}})},
         {"pairs across lines", "0\r\n1\r\n1\r\n2\r\n", pick({{0, {0}}, {1, {1}}})},
-        {"duplicates", "1,5\r\n1,5\r\n1,5\r\n", pick({{1, {4}}})},
-        {"another order", "3,2\r\n0,9\r\n3,1\r\n", pick({{0, {8}}, {3, {0, 1}}})},
+        {"duplicates, another order", "3,2\r\n0,9\r\n3,1\r\n3,2\r\n", pick({{0, {8}}, {3, {0, 1}}})},
         {"leading zeros, a plus", "00,+0256", pick({{0, {255}}})},
         {"UTF-8 signature", "\xEF\xBB\xBF" "1,1\r\n", pick({{1, {0}}})},
         {"list 4", "4,1\r\n", std::nullopt},
@@ -123,52 +104,15 @@ TEST(IPFile, ReaderHoldsEveryPairToTheRangesAndIsLenientInLayout)
         const QString path = writeFile(dir, c.text);
         EXPECT_TRUE(readIPFile(path) == c.expected);
         EXPECT_EQ(correctIPFileType(path), c.expected.has_value());
-        if (c.expected) {
-            EXPECT_TRUE(readAndPopulate(path) == *c.expected);
-        }
     }
     // A file changed after its check: the pairs before the bad one count.
-    EXPECT_TRUE(readAndPopulate(writeFile(dir, "0,1\r\n1,2\r\n9,9\r\n2,3\r\n"))
-                == pick({{0, {0}}, {1, {1}}}));
-
+    EXPECT_TRUE(readAndPopulate(writeFile(dir, "0,1\r\n1,2\r\n9,9\r\n2,3\r\n")) == pick({{0, {0}}, {1, {1}}}));
     QDir(dir.path()).mkdir(QStringLiteral("folder.ip"));
-    for (const QString &name : {QString(), dir.filePath(QStringLiteral("missing.ip")),
-                                dir.filePath(QStringLiteral("folder.ip"))}) {
+    for (const QString &name : {QString(), dir.filePath(QStringLiteral("missing.ip")), dir.filePath(QStringLiteral("folder.ip"))}) {
         EXPECT_FALSE(correctIPFileType(name)) << name.toStdString();
         EXPECT_TRUE(readAndPopulate(name) == AddressSet{});
     }
 }
-
-namespace {
-
-// Runs body in a child process, inside its own mount namespace, on a fresh
-// tmpfs; the host's mounts are never touched. Returns the child's exit
-// status, or -1 with skip set when this machine cannot do it.
-int onPrivateTmpfs(unsigned long flags, const char *options, const std::function<int(QString)> &body,
-                   std::string &skip)
-{
-    if (geteuid() != 0) {
-        skip = "mounting a tmpfs needs root";
-        return -1;
-    }
-    QTemporaryDir point;
-    const pid_t child = fork();
-    if (child == 0) {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            _exit(200);
-        if (mount("tmpfs", point.path().toLocal8Bit().constData(), "tmpfs", flags, options) != 0)
-            _exit(201);
-        _exit(body(point.path()));
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (code >= 200)
-        skip = code == 200 ? "no private mount namespace here" : "cannot mount a tmpfs here";
-    return code;
-}
-
-} // namespace
 
 TEST(IPFile, DiskFullIsToldApartFromOtherWriteErrors)
 {
@@ -178,29 +122,22 @@ TEST(IPFile, DiskFullIsToldApartFromOtherWriteErrors)
     }
     const struct
     {
-        const char *name;
-        unsigned long flags;
-        const char *options;
+        qint64 room;
         const char *file;
         IPFileWrite expected;
         qint64 sizeLeft; // -1: no file; a file cut short stays
     } cases[] = {
-        {"one page of room", 0, "size=4k", "x.ip", IPFileWrite::DiskFull, 4096},
-        {"read-only disk", MS_RDONLY, "size=64k", "x.ip", IPFileWrite::Failed, -1},
-        {"folder missing", 0, "size=64k", "none/x.ip", IPFileWrite::Failed, -1},
-        {"room enough", 0, "size=64k", "x.ip", IPFileWrite::Written, ipFileContents(lists).size()},
+        {4096, "x.ip", IPFileWrite::DiskFull, 4096},
+        {65536, "none/x.ip", IPFileWrite::Failed, -1},
+        {65536, "x.ip", IPFileWrite::Written, ipFileContents(lists).size()},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string skip;
-        const int status = onPrivateTmpfs(c.flags, c.options, [&](const QString &dir) {
-            const QString path = dir + QLatin1Char('/') + QLatin1String(c.file);
-            const IPFileWrite result = writeFileToDisk(path, lists);
-            const qint64 size = QFile::exists(path) ? QFileInfo(path).size() : -1;
-            return int(result) * 10 + (size == c.sizeLeft ? 0 : 1);
-        }, skip);
-        if (!skip.empty())
-            GTEST_SKIP() << skip;
-        EXPECT_EQ(status, int(c.expected) * 10);
+        SCOPED_TRACE(c.file + std::to_string(c.room));
+        fulldisk::TinyDisk disk(c.room);
+        if (!disk.error().empty())
+            GTEST_SKIP() << disk.error();
+        const QString path = disk.filePath(QLatin1String(c.file));
+        EXPECT_EQ(writeFileToDisk(path, lists), c.expected);
+        EXPECT_EQ(QFile::exists(path) ? QFileInfo(path).size() : -1, c.sizeLeft);
     }
 }

@@ -10,14 +10,26 @@
 #include "common/logsettings.h"
 #include "sweep/fakepinger.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QtWidgets/qtestsupport_widgets.h>
 
 #include <memory>
+
+// The text a user reads on a control: a frame's title, a button's caption, a label's text.
+inline QString caption(const QWidget *control)
+{
+    if (auto *box = qobject_cast<const QGroupBox *>(control))
+        return box->title();
+    if (auto *button = qobject_cast<const QAbstractButton *>(control))
+        return button->text();
+    return qobject_cast<const QLabel *>(control)->text();
+}
 
 // The real main window with a scripted network, clock, scheduler and dialogs.
 struct WindowRig
@@ -39,6 +51,14 @@ struct WindowRig
     QPushButton *button(const char *name) const { return find<QPushButton>(name); }
     QString text(const char *labelName) const { return find<QLabel>(labelName)->text(); }
 
+    // Shown, exposed and active, so that keys and the focus behave as on a desktop.
+    bool showActive() const
+    {
+        window->show();
+        const bool exposed = QTest::qWaitForWindowExposed(window.get());
+        QApplication::setActiveWindow(window.get());
+        return exposed;
+    }
     void select(int k, std::initializer_list<int> positions) const
     {
         for (int p : positions)

@@ -1,0 +1,257 @@
+#!/usr/bin/env bash
+# Breaks the code on purpose, one realistic fault at a time, and checks that
+# the tests notice. Run it before and after changing the tests: a trim that
+# loses a caught mutation has lost a test that mattered.
+#
+#   scripts/mutations.sh             every mutation in the table below
+#   scripts/mutations.sh c1 s4 ...   only those
+#   scripts/mutations.sh --check     apply each one, show its diff, build nothing
+#
+# Works on a copy of the working tree (tracked and untracked, not ignored
+# files) in $VEXAL_MUTATION_DIR (default /tmp/vexal-mutations), so the tree
+# you edit is never touched. The copy keeps its build between runs; only what
+# a mutation changes is rebuilt, and only the tests named in its row are built
+# and run. Needs root for the network and full-disk tests, like CI.
+#
+# A mutation is "caught" when a test program named in its row fails (or runs
+# past its time limit), "survived" when they all pass. One that no longer
+# applies (the code moved) or no longer builds is reported and not counted.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+work=${VEXAL_MUTATION_DIR:-/tmp/vexal-mutations}
+jobs=${VEXAL_JOBS:-2}
+limit=${VEXAL_TEST_SECONDS:-600}
+
+ids=() files=() edits=() tests=() notes=()
+# m ID FILE PERL-SUBSTITUTION "TEST PROGRAMS" DESCRIPTION
+# The substitution runs once (no /g) under perl -0, so it may span lines.
+m() { ids+=("$1") files+=("$2") edits+=("$3") tests+=("$4") notes+=("$5"); }
+
+# common
+m c1 src/common/numerictext.cpp 's/diff > 0\.5 \|\| \(diff == 0\.5 && std::fmod\(floor, 2\.0\) != 0\.0\)/diff >= 0.5/' \
+  "test_common test_settings test_commandline test_sweep" "rounding: halves go up, not to even"
+m c2 src/common/numerictext.cpp 's/while \(end > begin && isBlank/while (false && end > begin && isBlank/' \
+  "test_common test_settings test_commandline" "trailing blanks of a number not trimmed"
+m c3 src/common/procedures.cpp 's/whole > 255\)/whole > 256)/' \
+  "test_common test_logging test_commandline" "octet range check off by one (256 accepted)"
+m c4 src/common/procedures.cpp 's/MMM d, yyyy hh:mm:ss AP/MMM d, yyyy h:mm:ss AP/' \
+  "test_common test_run test_mainwindow" "time stamp text: hour without its leading zero"
+m c5 src/common/datetimetext.cpp 's/piece\.text = QStringLiteral\("yyyy"\);/;/' \
+  "test_logging test_run" "date text keeps the locale's two-digit year"
+m c6 src/common/lockedfile_posix.cpp 's/if \(truncate && ::ftruncate/if (false \&\& truncate \&\& ::ftruncate/' \
+  "test_common test_logging test_run" "opening a log does not empty the old file"
+m c7 src/common/ipv4.cpp 's/if \(part >= 10\)/if (part > 10)/' \
+  "test_common test_sweep test_run test_mainwindow" "address text loses the tens digit of 10"
+
+# addresses
+m a1 src/addresses/ipfile.cpp 's/out \+= "\\r\\n";/out += "\\n";/' \
+  "test_ipfile test_windows" "IP file lines end in LF, not CR LF"
+m a2 src/addresses/ipfile.cpp 's/QByteArray::number\(position \+ 1\)/QByteArray::number(position)/' \
+  "test_ipfile test_windows" "IP file positions written from 0 instead of 1"
+m a3 src/addresses/ipfile.cpp 's/if \(!atLineEnd \|\| m_afterComma\)/if (!atLineEnd)/' \
+  "test_ipfile test_windows" "a comma ending a line is accepted"
+m a4 src/addresses/addressentry.cpp 's/fieldText\.size\(\) >= maxLength/fieldText.size() > maxLength/' \
+  "test_addresses test_mainwindow" "a full entry field still examines keys"
+m a5 src/addresses/octetlist.cpp 's/entryText\(p\)\.startsWith\(prefix\)/entryText(p).contains(prefix)/' \
+  "test_addresses test_mainwindow" "typed digits match anywhere, not as a prefix"
+m a6 src/addresses/ipfilecommands.cpp 's/if \(result == IPFileWrite::DiskFull\)/if (result == IPFileWrite::Failed)/' \
+  "test_windows" "IP file save reports the wrong failure"
+m a7 src/addresses/selectioncheck.cpp 's/zeroEverywhere = zeroEverywhere && list/zeroEverywhere = zeroEverywhere || list/' \
+  "test_addresses test_mainwindow test_run test_windows" "one list holding 0 refuses the start"
+
+# sweep
+m s1 src/sweep/sweepcontroller.cpp 's/delaySeconds \* 1010/delaySeconds * 1000/' \
+  "test_sweep test_run test_mainwindow" "pacing of 1000 ms per delay second"
+m s2 src/sweep/sweepcontroller.cpp 's/if \(m_pinger\.outstanding\(\) == 0\) \{/if (m_pinger.outstanding() >= 0) {/' \
+  "test_sweep test_run test_mainwindow test_pinger_linux" "a cycle ends without waiting for its replies"
+m s3 src/sweep/sweepcontroller.cpp 's/\n    m_pinger\.cancel\(\);\n/\n/' \
+  "test_sweep test_run test_mainwindow" "Stop leaves outstanding requests running"
+m s4 src/sweep/sequencemap.cpp 's/arrival >= slot\.time\)/arrival > slot.time)/' \
+  "test_icmppacket test_pinger_linux" "a reply arriving at its deadline counts"
+m s5 src/sweep/icmppacket.cpp 's/sum \+= quint32\(bytes\[even\]\) << 8;/sum += quint32(qint8(bytes[even])) << 8;/' \
+  "test_icmppacket test_pinger_linux" "checksum: odd last byte summed as signed"
+m s6 src/sweep/icmppacket.cpp 's/const std::size_t headerSize = std::size_t\(datagram\[0\] & 0x0f\) \* 4;/const std::size_t headerSize = MinIpHeaderSize;/' \
+  "test_icmppacket test_pinger_linux" "IP header options not skipped"
+m s7 src/sweep/runstatistics.cpp 's/\.left\(5\)/.left(4)/' \
+  "test_sweep test_run test_mainwindow" "percentage cut to four characters"
+m s8 src/sweep/runstatistics.cpp 's/roundHalfEven\(double\(m_elapsedMs\) \/ 1000\.0\)/m_elapsedMs \/ 1000/' \
+  "test_sweep test_run test_mainwindow" "elapsed seconds truncated instead of rounded"
+m s9 src/sweep/pinger_linux.cpp 's/ \|\| error == ENOBUFS\)/)/' \
+  "test_pinger_linux" "a send refused for lack of queue room is given up"
+m s10 src/sweep/pinger_linux.cpp 's/arrival = std::min\(readAt, [^;]*;/(void)stamp;/' \
+  "test_pinger_linux" "lateness judged by reading time, not arrival"
+
+# run
+m r1 src/run/sweeprun.cpp 's/name to conitinue!/name to continue!/' \
+  "test_run test_mainwindow" "log-in-use message: its misspelling 'corrected'"
+m r2 src/run/sweeprun.cpp 's/(    const TextLog::Status status = m_textLog\.writeSummary\(\n.*\n.*\n)    m_textLog\.close\(\);\n/    m_textLog.close();\n$1/' \
+  "test_run test_mainwindow test_cli" "log closed before its summary is written (swapped calls)"
+m r3 src/run/sweeprun.cpp 's/(    if \(databaseMode == LogMode::LogAll\)\n        insertIPRecord\(address, now\);\n)(    if \(textMode == LogMode::LogAll && !writeLogLine\(address, now\)\)\n        return;\n)/$2$1/' \
+  "test_run test_mainwindow test_cli" "reply handler: text line before database row (swapped)"
+m r4 src/run/sweeprun.cpp 's/if \(m_logSettings\.TextLogOpen && m_textLog\.flush\(\) == TextLog::Status::DiskFull\)/if (false \&\& m_textLog.flush() == TextLog::Status::DiskFull)/' \
+  "test_run test_cli" "the 100 ms flush skips the text log"
+m r5 src/run/sweeprun.cpp 's/(validListSelections\(\)\) \{\n)        closeRefusedStart\(\);\n/$1/' \
+  "test_run test_mainwindow" "a refused start leaves its text log open"
+m r6 src/run/sweeprun.cpp 's/m_responseCount \+= 1;/m_responseCount += isNew;/' \
+  "test_run test_mainwindow" "only first replies are counted as responses"
+
+# logging
+m l1 src/logging/textlog.cpp 's/generalDateTimeText\(when, m_locale\) \+ QLatin1String\("\\r\\n"\)/generalDateTimeText(when, m_locale) + QLatin1String("\\n")/' \
+  "test_logging test_run test_cli" "reply lines end in LF, not CR LF"
+m l2 src/logging/textlog.cpp 's/"Actual Responses: "/"Actual Response: "/' \
+  "test_logging test_run test_cli" "summary label text"
+m l3 src/logging/databaselog.cpp 's/rc = m_connection\.exec\("COMMIT"\);/;/' \
+  "test_logging test_run test_cli" "database rows never committed"
+m l4 src/logging/databaselog.cpp 's/two\(date\.month\(\)\) \+ dateSep \+ two\(date\.day\(\)\)/two(date.day()) + dateSep + two(date.month())/' \
+  "test_logging test_run" "table name: day and month swapped"
+m l5 src/logging/databaselog.cpp 's/result != Result::DiskFull && primary/primary/' \
+  "test_logging test_run" "rows dropped when the disk is full"
+m l6 src/logging/errorlog.cpp 's/QIODevice::WriteOnly \| QIODevice::Truncate/QIODevice::WriteOnly | QIODevice::Append/' \
+  "test_logging test_cli" "error log appended to, not replaced"
+m l7 src/logging/logsettingsdialog.cpp 's/    m_settings\.TextLogMode = LogMode\(m_fileTypes->checkedId\(\)\);\n//' \
+  "test_windows" "Close does not store the text log mode"
+m l8 src/logging/logsettingsdialog.cpp 's/cmdFile->setEnabled\(index >= int\(LogMode::LogUnique\)\)/cmdFile->setEnabled(index > int(LogMode::LogUnique))/' \
+  "test_windows" "File button disabled for Log Unique"
+
+# app
+m p1 src/app/settingscheck.cpp 's/\*timeout > MaxTimeout/*timeout >= MaxTimeout/' \
+  "test_settings test_mainwindow" "timeout range excludes 32000"
+m p2 src/app/commandline.cpp 's/applyToken\(trimSpaces\(token\), target\)/applyToken(token, target)/' \
+  "test_commandline test_mainwindow test_cli" "command-line tokens not trimmed"
+m p3 src/app/commandline.cpp 's/\{QLatin1Char\(\x27P\x27\), 3,/{QLatin1Char(\x27P\x27), 4,/' \
+  "test_commandline test_cli" "command-line packet size allowed four characters"
+m p4 src/app/mainwindow.cpp 's/if \(startTag\(\) == TagStop\)/if (startTag() == TagStart)/' \
+  "test_mainwindow" "close refused when idle, allowed while sweeping"
+m p5 src/app/mainwindow.cpp 's/fraPingInformation, cmdExit,/fraPingInformation,/' \
+  "test_mainwindow" "Exit stays enabled during a sweep"
+m p6 src/app/mainwindow.cpp 's/setWindowTitle\(text \+ QStringLiteral\(" "\) \+ AppTitle\)/setWindowTitle(AppTitle + QStringLiteral(" ") + text)/' \
+  "test_mainwindow" "minimised caption in the wrong order"
+m p7 src/app/mainwindow.cpp 's/if \(isFocusMove\(static_cast<QFocusEvent \*>\(event\)->reason\(\)\)\)/if (true)/' \
+  "test_mainwindow" "any focus loss (a message box) selects in the list"
+m p8 src/app/startup.cpp 's/trimmed\.at\(0\)\.toUpper\(\) == /trimmed.at(0) == /' \
+  "test_settings test_cli" "/s in lower case no longer hides"
+m p9 src/app/commandlinehelp.cpp 's/closedByOk && !commandLine\.isEmpty\(\)/closedByOk/' \
+  "test_windows test_cli" "help's OK ends the process without a command line"
+
+# about
+m b1 src/about/typedcharacters.cpp 's/m_text == revealWord\(\)/m_text.compare(revealWord(), Qt::CaseInsensitive) == 0/' \
+  "test_about" "reveal word matched without case"
+m b2 src/about/typedcharacters.cpp 's/revealWord\(\)\.size\(\) \+ 1/revealWord().size()/' \
+  "test_about" "typed buffer kept one character too short"
+m b3 src/about/aboutdialog.cpp 's/return \(outerWidthTwips - PictureCentring\) \/ 2;/return (outerWidthTwips - PictureCentring) >> 1;/' \
+  "test_about" "picture position floors instead of truncating"
+m b4 src/about/aboutdialog.cpp 's/    cmdCommandLine->setEnabled\(true\);\n//' \
+  "test_about" "the tick does not enable Command Line again"
+m b5 src/about/aboutdialog.cpp 's/if \(event->key\(\) == Qt::Key_Escape && event->modifiers\(\) == Qt::NoModifier\)/if (false)/' \
+  "test_about" "Escape closes the About window"
+
+# ---------------------------------------------------------------------------
+
+# The whole run is one function, read before it starts: editing this file
+# while it runs cannot derail it.
+main() {
+check_only=false
+selected=()
+for arg in "$@"; do
+    case "$arg" in
+        --check) check_only=true ;;
+        -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+        *) selected+=("$arg") ;;
+    esac
+done
+
+wanted() {
+    [ ${#selected[@]} -eq 0 ] && return 0
+    local s
+    for s in "${selected[@]}"; do [ "$s" = "$1" ] && return 0; done
+    return 1
+}
+
+tree=$work/tree
+build=$tree/build
+mkdir -p "$tree"
+
+# The copy: tar keeps modification times, so unchanged files are not rebuilt.
+(cd "$root" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -xf - -C "$tree"
+(cd "$root" && git ls-files -co --exclude-standard) | sort > "$work/files"
+(cd "$tree" && find src tests CMakeLists.txt -type f | sort) | comm -13 "$work/files" - |
+    while read -r stale; do rm -f "$tree/$stale"; done
+
+apply() { # index -> 0 when the file changed
+    local i=$1
+    cp "$tree/${files[i]}" "$work/pristine"
+    perl -0pi -e "${edits[i]}" "$tree/${files[i]}" || return 1
+    ! cmp -s "$work/pristine" "$tree/${files[i]}"
+}
+restore() { # a plain copy: a new time stamp, so the next build recompiles it
+    cp "$work/pristine" "$tree/${files[$1]}"
+}
+
+if $check_only; then
+    for i in "${!ids[@]}"; do
+        wanted "${ids[i]}" || continue
+        echo "== ${ids[i]} ${files[i]}: ${notes[i]}"
+        if apply "$i"; then
+            diff -u "$work/pristine" "$tree/${files[i]}" | sed -n '3,$p' | grep '^[-+]'
+        else
+            echo "   DOES NOT APPLY"
+        fi
+        restore "$i"
+    done
+    exit 0
+fi
+
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+fi
+
+run_tests() { # "programs" -> prints the first that failed, 0 when all passed
+    local t
+    for t in $1; do
+        if ! (cd "$build/tests" && QT_QPA_PLATFORM=offscreen timeout "$limit" "./$t" --gtest_brief=1 \
+                >"$work/last-$t.log" 2>&1); then
+            echo "$t"
+            return 1
+        fi
+    done
+    return 0
+}
+
+# Every program named must pass on the unbroken code first.
+all_tests=$(for i in "${!ids[@]}"; do wanted "${ids[i]}" && echo "${tests[i]}"; done | tr ' ' '\n' | sort -u | tr '\n' ' ')
+echo "Building and running the unbroken tests: $all_tests"
+# shellcheck disable=SC2086
+cmake --build "$build" -j "$jobs" --target $all_tests >"$work/build.log" 2>&1 \
+    || { echo "the unbroken code does not build; see $work/build.log"; exit 1; }
+if failed=$(run_tests "$all_tests"); then :; else
+    echo "$failed fails on the unbroken code; see $work/last-$failed.log"
+    exit 1
+fi
+
+results=$work/results.txt
+: >"$results"
+caught=0 survived=0 skipped=0
+for i in "${!ids[@]}"; do
+    wanted "${ids[i]}" || continue
+    if ! apply "$i"; then
+        verdict="NOT APPLIED"; ((skipped++))
+    # shellcheck disable=SC2086
+    elif ! cmake --build "$build" -j "$jobs" --target ${tests[i]} >"$work/build-${ids[i]}.log" 2>&1; then
+        verdict="NO BUILD"; ((skipped++))
+    elif by=$(run_tests "${tests[i]}"); then
+        verdict="survived"; ((survived++))
+    else
+        verdict="caught by $by"; ((caught++))
+    fi
+    restore "$i"
+    printf '%-4s %-34s %-22s %s\n' "${ids[i]}" "${files[i]#src/}" "$verdict" "${notes[i]}" | tee -a "$results"
+done
+total=$((caught + survived))
+if [ "$total" -gt 0 ]; then
+    printf '\ncaught %d of %d (%d%%)' "$caught" "$total" $((100 * caught / total)) | tee -a "$results"
+    [ "$skipped" -gt 0 ] && printf '; %d not applied or not built' "$skipped" | tee -a "$results"
+    echo | tee -a "$results"
+fi
+}
+main "$@"; exit $?
