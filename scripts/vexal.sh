@@ -3,7 +3,10 @@
 # or runs the whole test suite.
 #
 #   scripts/vexal.sh run     install what is needed, build, start Vexal
-#   scripts/vexal.sh test    install what is needed, build, run every test
+#   scripts/vexal.sh test    install what is needed, build, run every test; then
+#                            build and run the fuzzers (VEXAL_FUZZ_SECONDS each,
+#                            45 by default) and the test suite again under
+#                            AddressSanitizer and UndefinedBehaviorSanitizer
 #   scripts/vexal.sh bench   install what is needed, build, run the benchmark (root);
 #                            "bench --large" adds a sweep of 127.0.0.0/8
 #
@@ -45,6 +48,7 @@ packages=(
     fping
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2
     openbox x11-utils xdotool
+    clang libclang-rt-14-dev
 )
 
 missing=()
@@ -72,9 +76,39 @@ case "$mode" in
         ;;
     test)
         say "Running the test suite"
-        cd "$build"
         # Window tests draw offscreen; no display is needed.
-        QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 300
+        (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 300)
+
+        # Any step that fails ends the script (set -e), so the last test
+        # summary printed always belongs to the step that decided the result.
+        # The sanitized builds use -O1 with assertions on: fast enough to run,
+        # and Qt's own bounds checks in its headers catch what ASan cannot
+        # see inside a container.
+        sanitized_flags=(-G Ninja -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g")
+        # Every report ends the process with a failing exit code; leaks are
+        # checked at every exit. Third-party leaks are suppressed in
+        # tests/lsan.supp, which says why for each.
+        export ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1:strict_init_order=1:detect_stack_use_after_return=1
+        export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+        export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+
+        fuzz=${VEXAL_FUZZ_BUILD_DIR:-$root/build-fuzz}
+        say "Configuring the fuzzers (clang, libFuzzer) in $fuzz"
+        cmake -S "$root" -B "$fuzz" "${sanitized_flags[@]}" -DCMAKE_CXX_COMPILER=clang++ \
+            -DVEXAL_FUZZ=ON -DVEXAL_FUZZ_SECONDS="${VEXAL_FUZZ_SECONDS:-45}" \
+            -DVEXAL_BUILD_TESTS=OFF -DVEXAL_BUILD_BENCH=OFF
+        say "Building the fuzzers (2 jobs)"
+        cmake --build "$fuzz" -j 2 --target vexal_fuzzers
+        say "Fuzzing, ${VEXAL_FUZZ_SECONDS:-45} s per target, two at a time"
+        (cd "$fuzz" && ctest --output-on-failure -j 2)
+
+        asan=${VEXAL_ASAN_BUILD_DIR:-$root/build-asan}
+        say "Configuring the sanitizer build in $asan"
+        cmake -S "$root" -B "$asan" "${sanitized_flags[@]}" -DVEXAL_SANITIZE=ON -DVEXAL_BUILD_BENCH=OFF
+        say "Building the sanitizer build (2 jobs)"
+        cmake --build "$asan" -j 2
+        say "Running the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+        (cd "$asan" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 300)
         ;;
     bench)
         say "Running the sweep benchmark"

@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QTemporaryDir>
 
+#include <climits>
+
 #include "qtprinters.h"
 
 #include <gtest/gtest.h>
@@ -55,9 +57,11 @@ TEST(NumericText, RoundingRules)
 {
     // The delay rounds halves to even; timeout and packet size round down.
     const std::pair<double, long long> halfEven[] = {
-        {0.4, 0}, {0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4}, {2.6, 3}, {60, 60}, {-0.5, 0}, {-1.5, -2}};
+        {0.4, 0}, {0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4}, {2.6, 3}, {60, 60}, {-0.5, 0}, {-1.5, -2},
+        {1e210, LLONG_MAX}, {-1e210, LLONG_MIN}}; // no undefined cast beyond long long
     for (auto [in, out] : halfEven)
         EXPECT_EQ(roundHalfEven(in), out) << in;
+    EXPECT_EQ(wholeNumberDown(-1e210), LLONG_MIN);
     EXPECT_EQ(wholeNumberDown(64.9), 64);
     EXPECT_EQ(wholeNumberDown(1.0), 1);
     EXPECT_EQ(wholeNumberDown(32000.99), 32000);

@@ -210,6 +210,7 @@ TEST(Procedures, DottedAddresses)
         {"10.0.0.-1", {}, {}},
         {"10.0.0.x", {}, {}},
         {"10.0.0.0001", {}, tenOne}, // four characters are too many for an octet list
+        {"1e210.0.0.0", {}, {}},     // beyond long long, once an undefined conversion
         {"", {}, {}},
     };
     QLocale::setDefault(QLocale::c());
