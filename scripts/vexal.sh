@@ -23,7 +23,8 @@ esac
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VEXAL_BUILD_DIR:-$root/build}
 
-say() { printf '\n== %s\n' "$*"; }
+# Each step says how far into the run it starts, so a slow one shows.
+say() { printf '\n== [%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
