@@ -23,8 +23,7 @@ esac
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VEXAL_BUILD_DIR:-$root/build}
 
-# Each step says how far into the run it starts, so a slow one shows.
-say() { printf '\n== [%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
+say() { printf '\n== %s\n' "$*"; }
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
