@@ -48,7 +48,7 @@ packages=(
     fping
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2
     openbox x11-utils xdotool
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev    # the fuzzers: libFuzzer and clang's sanitizer runtimes
 )
 
 missing=()
