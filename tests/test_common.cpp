@@ -9,6 +9,10 @@
 #include <QLocale>
 #include <QTemporaryDir>
 
+#include <climits>
+
+#include "qtprinters.h"
+
 #include <gtest/gtest.h>
 
 using namespace vexal;
@@ -31,10 +35,13 @@ TEST(NumericText, AcceptsTheNumberGrammarOnlyWithTheLocalesSeparator)
 
 TEST(NumericText, DelayRoundsHalvesToEvenTimeoutAndSizeRoundDown)
 {
-    const std::pair<double, long long> halfEven[] = {{0.4, 0}, {0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4},
-                                                     {2.6, 3}, {60, 60}, {-0.5, 0}, {-1.5, -2}};
+    // The delay rounds halves to even; timeout and packet size round down.
+    const std::pair<double, long long> halfEven[] = {
+        {0.4, 0}, {0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4}, {2.6, 3}, {60, 60}, {-0.5, 0}, {-1.5, -2},
+        {1e210, LLONG_MAX}, {-1e210, LLONG_MIN}}; // no undefined cast beyond long long
     for (auto [in, out] : halfEven)
         EXPECT_EQ(roundHalfEven(in), out) << in;
+    EXPECT_EQ(wholeNumberDown(-1e210), LLONG_MIN);
     EXPECT_EQ(wholeNumberDown(64.9), 64);
     EXPECT_EQ(wholeNumberDown(32000.99), 32000);
 }
@@ -58,6 +65,7 @@ TEST(Procedures, TimeStampAndDottedAddresses)
         {"0.0.0.0", Octets{}, Octets{}}, {"10..0.1", {}, {}}, {"10.0.0", {}, {}}, {"10.0.0.1.1", {}, {}},
         {"10.0.0.256", {}, {}}, {"10.0.0.-1", {}, {}}, {"10.0.0.x", {}, {}}, {"", {}, {}},
         {"10.0.0.0001", {}, tenOne}, // four characters are too many for an octet list
+        {"1e210.0.0.0", {}, {}},     // beyond long long, once an undefined conversion
     };
     for (const Row &row : rows) {
         const QString text = QString::fromLatin1(row.text);

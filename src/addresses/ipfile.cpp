@@ -207,6 +207,15 @@ IPFileWrite writeFileToDisk(const QString &name, const AddressSet &lists)
     return file.error() == QFileDevice::ResourceError ? IPFileWrite::DiskFull : IPFileWrite::Failed;
 }
 
+std::optional<AddressSet> parseIPFile(QByteArrayView bytes)
+{
+    AddressSet lists;
+    PairReader reader(lists);
+    if (!reader.feed(bytes) || !reader.finish())
+        return std::nullopt;
+    return lists;
+}
+
 std::optional<AddressSet> readIPFile(const QString &name)
 {
     AddressSet lists;

@@ -41,6 +41,9 @@ IPFileWrite writeFileToDisk(const QString &name, const AddressSet &lists);
 // and a pair may be split across lines. Duplicate pairs are harmless.
 std::optional<AddressSet> readIPFile(const QString &name);
 
+// The same rules applied to the bytes of a file already in memory.
+std::optional<AddressSet> parseIPFile(QByteArrayView bytes);
+
 // True when readIPFile() accepts the file.
 bool correctIPFileType(const QString &name);
 

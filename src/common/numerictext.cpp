@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include <cmath>
+#include <limits>
 
 namespace vexal {
 
@@ -84,9 +85,25 @@ bool isNumericText(const QString &text)
     return numericValue(text).has_value();
 }
 
+namespace {
+
+// A double beyond the range of long long has no whole-number conversion (the
+// cast is undefined); such a value is as out of range as the nearest end.
+long long saturated(double whole)
+{
+    constexpr double Limit = 9223372036854775808.0; // 2^63, exactly
+    if (whole >= Limit)
+        return std::numeric_limits<long long>::max();
+    if (!(whole > -Limit))
+        return std::numeric_limits<long long>::min();
+    return static_cast<long long>(whole);
+}
+
+} // namespace
+
 long long wholeNumberDown(double value)
 {
-    return static_cast<long long>(std::floor(value));
+    return saturated(std::floor(value));
 }
 
 long long roundHalfEven(double value)
@@ -98,7 +115,7 @@ long long roundHalfEven(double value)
     double result = floor;
     if (diff > 0.5 || (diff == 0.5 && std::fmod(floor, 2.0) != 0.0))
         result = floor + 1.0;
-    return static_cast<long long>(result);
+    return saturated(result);
 }
 
 } // namespace vexal

@@ -14,7 +14,8 @@ namespace vexal {
 std::optional<double> numericValue(const QString &text);
 bool isNumericText(const QString &text);
 
-// Conversions the sweep applies to numeric settings text.
+// Conversions the sweep applies to numeric settings text. Values beyond the
+// range of long long give its nearest end.
 // Whole-number part, rounding down (timeout and packet size).
 long long wholeNumberDown(double value);
 // Nearest whole number, halves to even (the delay: 2.5 -> 2, 3.5 -> 4).

@@ -1,0 +1,170 @@
+// The command-line parser against a target that checks every call it gets,
+// and the rules it relies on: the address check and numeric text.
+#include "app/commandline.h"
+#include "common/logsettings.h"
+#include "common/numerictext.h"
+#include "common/procedures.h"
+#include "fuzzcheck.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+using namespace vexal;
+using vexal::fuzz::require;
+
+namespace {
+
+// Answers the probes by a fixed rule of its own and checks that the parser
+// acts only on what it was told.
+class CheckingTarget final : public CommandLineTarget
+{
+public:
+    bool minimised = false, started = false;
+    LogSettings settings;
+
+    void minimise() override { minimised = true; }
+    void hide() override { running(); }
+    void setPacketSizeText(const QString &text) override { inRange(text, 3, 1, 512); }
+    void setTimeoutText(const QString &text) override { inRange(text, 5, 1, 32000); }
+    void setDelayText(const QString &text) override { inRange(text, 2, 0, 60); }
+    void tickContinuousCycle() override { running(); }
+    void selectOctet(int list, int position) override
+    {
+        const auto octets = ipOctets(m_address);
+        require(octets && list == m_selected && (*octets)[std::size_t(list)] == position,
+                "only the octets of an address the check accepted are selected, in order");
+        ++m_selected;
+    }
+    LogSettings &logSettings() override { return settings; }
+    bool isValidIP(const QString &text) override
+    {
+        value(text);
+        m_address = vexal::isValidIP(text) ? text : QString();
+        m_selected = 0;
+        return !m_address.isEmpty();
+    }
+    bool fileExists(const QString &path) override { return value(path).size() % 2 == 0; }
+    bool validFile(const QString &name) override { return acceptedLog(value(name)); }
+    bool validMDB(const QString &name) override { return acceptedLog(value(name)); }
+    bool correctIPFileType(const QString &name) override
+    {
+        require(fileExists(name), "only an existing file is checked");
+        m_checkedFile = name.endsWith(QLatin1Char('p')) ? name : QString();
+        return !m_checkedFile.isEmpty();
+    }
+    void readAndPopulate(const QString &name) override
+    {
+        require(!name.isEmpty() && name == m_checkedFile, "only a file that passed the check is read");
+    }
+    void createErrorLog(const QString &) override { running(); }
+    void start() override
+    {
+        running();
+        require(m_address.isEmpty() || m_selected == 4, "an accepted address selects all four octets");
+        started = true;
+    }
+
+    static bool acceptedLog(const QString &name) { return name.size() % 3 != 0; }
+
+private:
+    void running() const { require(minimised && !started, "everything happens between minimise and start"); }
+
+    // Values are trimmed of blanks and cannot hold the separator.
+    const QString &value(const QString &text) const
+    {
+        running();
+        require(!text.contains(QLatin1Char('/')) && !text.startsWith(QLatin1Char(' '))
+                    && !text.endsWith(QLatin1Char(' ')),
+                "a value is trimmed and holds no slash");
+        return text;
+    }
+    void inRange(const QString &text, qsizetype maxLength, long long low, long long high) const
+    {
+        value(text);
+        const auto number = numericValue(text);
+        require(number && text.size() <= maxLength && roundHalfEven(*number) >= low
+                    && roundHalfEven(*number) <= high,
+                "a field only gets a number in its range");
+    }
+
+    QString m_address, m_checkedFile;
+    int m_selected = 0;
+};
+
+void checkNumericText(const QString &text)
+{
+    const std::optional<double> number = numericValue(text);
+    require(isNumericText(text) == number.has_value(), "isNumericText agrees with numericValue");
+    require(numericValue(QLatin1String(" \t") + text + QLatin1String("\t ")) == number,
+            "blanks around a number do not change it");
+
+    // Within the characters of a decimal number, the C library's strtod
+    // is a second opinion on what is a number and what it is worth.
+    QString trimmed = text;
+    while (trimmed.startsWith(QLatin1Char(' ')) || trimmed.startsWith(QLatin1Char('\t')))
+        trimmed.remove(0, 1);
+    while (trimmed.endsWith(QLatin1Char(' ')) || trimmed.endsWith(QLatin1Char('\t')))
+        trimmed.chop(1);
+    const bool plain = !trimmed.isEmpty() && std::all_of(trimmed.begin(), trimmed.end(), [](QChar c) {
+        return QStringLiteral("0123456789+-.eE").contains(c);
+    });
+    if (plain) {
+        const QByteArray ascii = trimmed.toLatin1();
+        char *end = nullptr;
+        errno = 0;
+        const double expected = std::strtod(ascii.constData(), &end);
+        const bool whole = end == ascii.constData() + ascii.size();
+        // Where a double runs out (ERANGE: beyond its largest value or
+        // near its smallest) the text is numeric or not by the rule's own
+        // choice; everywhere else both must agree.
+        if (errno != ERANGE) {
+            require(number.has_value() == whole, "numeric text is what strtod reads whole");
+            require(!whole || *number == expected, "numeric text has strtod's value");
+        }
+    }
+    if (number && std::fabs(*number) < 1e15) {
+        require(std::fabs(double(roundHalfEven(*number)) - *number) <= 0.5, "rounding moves at most a half");
+        require(double(wholeNumberDown(*number)) <= *number, "rounding down never rounds up");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // The decimal separator is then the point whatever the machine's locale.
+    QLocale::setDefault(QLocale::c());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    CheckingTarget target;
+    parseCommands(text, target);
+    require(target.started, "the parser always presses Start");
+    const LogSettings &logs = target.settings;
+    require((logs.TextLogMode == LogMode::LogNone) == logs.TextLogFile.isEmpty()
+                && (logs.DatabaseLogMode == LogMode::LogNone) == logs.DatabaseLogFile.isEmpty(),
+            "a log mode is set together with its file");
+    require(logs.TextLogFile.isEmpty() || CheckingTarget::acceptedLog(logs.TextLogFile),
+            "only an accepted text log is kept");
+    require(logs.DatabaseLogFile.isEmpty() || CheckingTarget::acceptedLog(logs.DatabaseLogFile),
+            "only an accepted database log is kept");
+
+    checkNumericText(text);
+    if (const auto octets = ipOctets(text)) {
+        require(vexal::isValidIP(text), "isValidIP agrees with ipOctets");
+        const QString dotted = QStringLiteral("%1.%2.%3.%4")
+                                   .arg((*octets)[0])
+                                   .arg((*octets)[1])
+                                   .arg((*octets)[2])
+                                   .arg((*octets)[3]);
+        require(ipOctets(dotted) == octets, "an address written out reads back the same");
+    }
+    return 0;
+}
