@@ -1,17 +1,17 @@
 // The command-line parser against a target that checks every call it gets,
 // and the rules it relies on: the address check and numeric text.
 #include "app/commandline.h"
+#include "common/ipv4.h"
 #include "common/logsettings.h"
 #include "common/numerictext.h"
 #include "common/procedures.h"
 #include "fuzzcheck.h"
 
-#include <QLocale>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 using namespace vexal;
 using vexal::fuzz::require;
@@ -102,29 +102,18 @@ void checkNumericText(const QString &text)
     require(numericValue(QLatin1String(" \t") + text + QLatin1String("\t ")) == number,
             "blanks around a number do not change it");
 
-    // Within the characters of a decimal number, the C library's strtod
-    // is a second opinion on what is a number and what it is worth.
-    QString trimmed = text;
-    while (trimmed.startsWith(QLatin1Char(' ')) || trimmed.startsWith(QLatin1Char('\t')))
-        trimmed.remove(0, 1);
-    while (trimmed.endsWith(QLatin1Char(' ')) || trimmed.endsWith(QLatin1Char('\t')))
-        trimmed.chop(1);
-    const bool plain = !trimmed.isEmpty() && std::all_of(trimmed.begin(), trimmed.end(), [](QChar c) {
-        return QStringLiteral("0123456789+-.eE").contains(c);
-    });
-    if (plain) {
-        const QByteArray ascii = trimmed.toLatin1();
+    // Within the characters of a decimal number, the C library's strtod is a
+    // second opinion on what is a number and what it is worth. Where a double
+    // runs out (ERANGE) the text is numeric or not by the rule's own choice.
+    const QByteArray ascii = text.toLatin1();
+    if (!text.isEmpty() && ascii.size() == text.size()
+        && std::all_of(ascii.begin(), ascii.end(), [](char c) { return std::strchr("0123456789+-.eE", c) && c; })) {
         char *end = nullptr;
         errno = 0;
         const double expected = std::strtod(ascii.constData(), &end);
         const bool whole = end == ascii.constData() + ascii.size();
-        // Where a double runs out (ERANGE: beyond its largest value or
-        // near its smallest) the text is numeric or not by the rule's own
-        // choice; everywhere else both must agree.
-        if (errno != ERANGE) {
-            require(number.has_value() == whole, "numeric text is what strtod reads whole");
-            require(!whole || *number == expected, "numeric text has strtod's value");
-        }
+        require(errno == ERANGE || (number.has_value() == whole && (!whole || *number == expected)),
+                "numeric text is what strtod reads whole, with its value");
     }
     if (number && std::fabs(*number) < 1e15) {
         require(std::fabs(double(roundHalfEven(*number)) - *number) <= 0.5, "rounding moves at most a half");
@@ -134,16 +123,9 @@ void checkNumericText(const QString &text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    // The decimal separator is then the point whatever the machine's locale.
-    QLocale::setDefault(QLocale::c());
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
 {
-    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString text = fuzz::inputText(data, size);
     CheckingTarget target;
     parseCommands(text, target);
     require(target.started, "the parser always presses Start");
@@ -151,19 +133,13 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
     require((logs.TextLogMode == LogMode::LogNone) == logs.TextLogFile.isEmpty()
                 && (logs.DatabaseLogMode == LogMode::LogNone) == logs.DatabaseLogFile.isEmpty(),
             "a log mode is set together with its file");
-    require(logs.TextLogFile.isEmpty() || CheckingTarget::acceptedLog(logs.TextLogFile),
-            "only an accepted text log is kept");
-    require(logs.DatabaseLogFile.isEmpty() || CheckingTarget::acceptedLog(logs.DatabaseLogFile),
-            "only an accepted database log is kept");
+    for (const QString &file : {logs.TextLogFile, logs.DatabaseLogFile})
+        require(file.isEmpty() || CheckingTarget::acceptedLog(file), "only an accepted log is kept");
 
     checkNumericText(text);
     if (const auto octets = ipOctets(text)) {
         require(vexal::isValidIP(text), "isValidIP agrees with ipOctets");
-        const QString dotted = QStringLiteral("%1.%2.%3.%4")
-                                   .arg((*octets)[0])
-                                   .arg((*octets)[1])
-                                   .arg((*octets)[2])
-                                   .arg((*octets)[3]);
+        const QString dotted = ipv4Text(makeIpv4((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3]));
         require(ipOctets(dotted) == octets, "an address written out reads back the same");
     }
     return 0;

@@ -5,7 +5,6 @@
 #include "common/procedures.h"
 #include "fuzzcheck.h"
 
-#include <QLocale>
 #include <QStringList>
 
 using namespace vexal;
@@ -35,15 +34,9 @@ std::optional<Octets> reference(const QString &text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    QLocale::setDefault(QLocale::c());
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
 {
-    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString text = fuzz::inputText(data, size);
     const std::optional<Octets> octets = splitAddress(text);
     require(octets == reference(text), "splitAddress follows its rule");
     if (const auto valid = ipOctets(text))

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -13,7 +15,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -22,8 +23,6 @@
 // After netinet/in.h, so that the kernel header defers to glibc's types.
 #include <linux/icmp.h>
 
-extern char **environ;
-
 namespace vexal::netns {
 
 namespace {
@@ -31,14 +30,6 @@ namespace {
 bool g_private = false;
 
 std::string failure(const std::string &what, int error) { return what + ": " + std::strerror(error); }
-
-std::string joined(const std::vector<std::string> &argv)
-{
-    std::string text;
-    for (const std::string &arg : argv)
-        text += (text.empty() ? "" : " ") + arg;
-    return text;
-}
 
 // Dies with the test process, so an aborted test leaves no namespace behind.
 void dieWithParent(pid_t parent)
@@ -93,8 +84,6 @@ std::string enterPrivateNetwork()
     return bringLoopbackUp();
 }
 
-bool inPrivateNetwork() { return g_private; }
-
 std::string setPingGroupRange(unsigned first, unsigned last)
 {
     if (!g_private)
@@ -106,36 +95,22 @@ std::string setPingGroupRange(unsigned first, unsigned last)
 
 std::string runCommand(const std::vector<std::string> &argv)
 {
-    int output[2];
-    if (argv.empty() || ::pipe2(output, O_CLOEXEC) != 0)
-        return "cannot run \"" + joined(argv) + "\"";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
-    std::vector<char *> args;
+    std::string command; // quoted for the shell; no argument a test passes holds a quote
     for (const std::string &arg : argv)
-        args.push_back(const_cast<char *>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawnError = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(output[1]);
+        command += "'" + arg + "' ";
+    FILE *pipe = ::popen((command + "2>&1").c_str(), "r");
+    if (!pipe)
+        return failure("cannot run " + command, errno);
     std::string printed;
     char buffer[512];
-    for (ssize_t n; (n = ::read(output[0], buffer, sizeof buffer)) != 0 && (n > 0 || errno == EINTR);)
-        printed.append(buffer, std::size_t(std::max<ssize_t>(n, 0)));
-    ::close(output[0]);
-    if (spawnError != 0)
-        return failure("cannot start \"" + joined(argv) + "\"", spawnError);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        printed.append(buffer, n);
+    const int status = ::pclose(pipe);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return {};
-    while (!printed.empty() && (printed.back() == '\n' || printed.back() == ' '))
+    while (!printed.empty() && std::isspace(static_cast<unsigned char>(printed.back())))
         printed.pop_back();
-    return "\"" + joined(argv) + "\" failed: " + printed;
+    return command + "failed: " + printed;
 }
 
 int answerEchoRequests(const EchoScript &script, const std::function<void()> &ready)
@@ -265,12 +240,10 @@ std::string PeerNamespace::addVeth(const std::string &ourLink, const std::string
         return m_error;
     std::string why = runCommand({"ip", "link", "add", ourLink, "type", "veth", "peer", "name", peerLink, "netns",
                                   std::to_string(m_pid)});
-    for (const auto &step : {std::vector<std::string>{"ip", "addr", "add", ourAddress, "dev", ourLink},
-                             std::vector<std::string>{"ip", "link", "set", ourLink, "up"}})
-        why = why.empty() ? runCommand(step) : why;
-    for (const auto &step : {std::vector<std::string>{"ip", "addr", "add", peerAddress, "dev", peerLink},
-                             std::vector<std::string>{"ip", "link", "set", peerLink, "up"}})
-        why = why.empty() ? run(step) : why;
+    for (const auto &[link, address, peer] : {std::tuple{ourLink, ourAddress, false}, {peerLink, peerAddress, true}})
+        for (const std::vector<std::string> &step : {std::vector<std::string>{"ip", "addr", "add", address, "dev", link},
+                                                     {"ip", "link", "set", link, "up"}})
+            why = !why.empty() ? why : peer ? run(step) : runCommand(step);
     return why;
 }
 

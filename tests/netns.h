@@ -16,13 +16,12 @@ namespace vexal::netns {
 // Moves this thread (the main thread: call it before any other thread exists)
 // into a new, empty network namespace with `lo` up. Needs root.
 std::string enterPrivateNetwork();
-bool inPrivateNetwork();
 
 // Sets net.ipv4.ping_group_range ("1 0" admits no group to ICMP datagram
 // sockets). Refused outside a private namespace: the host's stays as it is.
 std::string setPingGroupRange(unsigned first, unsigned last);
 
-// Runs argv (argv[0] looked up in PATH) and waits for it to exit 0.
+// Runs argv through the shell and waits for it to exit 0.
 std::string runCommand(const std::vector<std::string> &argv);
 
 // What answerEchoRequests() does: collect `requests` echo requests (or stop
@@ -56,7 +55,6 @@ public:
     PeerNamespace &operator=(const PeerNamespace &) = delete;
 
     const std::string &error() const { return m_error; } // empty when the namespace exists
-    pid_t pid() const { return m_pid; }
 
     // A veth pair from our (private) namespace into the peer, both ends up,
     // with an address in CIDR form ("198.51.100.1/24") on each end.

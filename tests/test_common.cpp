@@ -11,8 +11,6 @@
 
 #include <climits>
 
-#include "qtprinters.h"
-
 #include <gtest/gtest.h>
 
 using namespace vexal;
@@ -52,6 +50,8 @@ TEST(Procedures, TimeStampAndDottedAddresses)
               QStringLiteral("Dec 5, 2026 07:12:16 PM"));
     EXPECT_EQ(timeStampText(QDateTime(QDate(2027, 1, 31), QTime(0, 5, 9))),
               QStringLiteral("Jan 31, 2027 12:05:09 AM"));
+    EXPECT_EQ(ipv4Text(makeIpv4(10, 0, 100, 7)) + ' ' + ipv4Text(makeIpv4(255, 255, 9, 99)) + ' ' + ipv4Text(0),
+              QStringLiteral("10.0.100.7 255.255.9.99 0.0.0.0"));
 
     struct Row
     {
@@ -91,10 +91,4 @@ TEST(Procedures, FileInUseProbesByOpeningForOutput)
 
     for (const QString &path : {dir.filePath(QStringLiteral("missing-folder/log.txt")), dir.path(), QString()})
         EXPECT_TRUE(fileInUse(path)) << path.toStdString();
-}
-
-TEST(Ipv4, Text)
-{
-    EXPECT_EQ(ipv4Text(makeIpv4(10, 0, 100, 7)) + ' ' + ipv4Text(makeIpv4(255, 255, 9, 99)) + ' ' + ipv4Text(0),
-              QStringLiteral("10.0.100.7 255.255.9.99 0.0.0.0"));
 }

@@ -46,7 +46,6 @@ TEST(MainWindow, StartsCentredWithItsCaptionsDefaultsAndTabOrder)
     EXPECT_LE(offCentre.manhattanLength(), 8);
     EXPECT_EQ(rig.window->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint),
               Qt::WindowMinimizeButtonHint);
-    EXPECT_EQ(rig.button("cmdStart")->geometry(), QRect(248, 128, 73, 25)) << "twips / 15";
     const std::pair<const char *, const char *> captions[] = {
         {"cmdStart", "&Start"}, {"cmdLog", "&Log"}, {"cmdSaveIPFile", "S&ave IP File"},
         {"cmdOpenIPFile", "&Open IP File"}, {"cmdAbout", "A&bout"}, {"cmdExit", "E&xit"},
