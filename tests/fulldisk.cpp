@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace vexal::fulldisk {
@@ -26,7 +25,7 @@ std::string enterOnce()
     if (::unshare(CLONE_NEWNS) != 0) {
         if (errno == EINVAL)
             return "unshare(CLONE_NEWNS) refused: the process already runs several threads; "
-                   "enterPrivateMounts() must run before any thread starts";
+                   "the tiny disk must be set up before any thread starts";
         return errnoText("unshare(CLONE_NEWNS)");
     }
     // Without this a mount below a shared parent would show in the host.
@@ -36,19 +35,13 @@ std::string enterOnce()
 }
 
 // Before main(): see the header.
-const std::string g_enteredAtStart = enterPrivateMounts();
+const std::string g_enteredAtStart = enterOnce();
 
 } // namespace
 
-std::string enterPrivateMounts()
-{
-    static const std::string result = enterOnce();
-    return result;
-}
-
 TinyDisk::TinyDisk(qint64 bytes)
 {
-    m_error = enterPrivateMounts();
+    m_error = g_enteredAtStart;
     if (!m_error.empty())
         return;
     QByteArray folder = QFile::encodeName(QDir::tempPath() + QStringLiteral("/vexal-tinydisk-XXXXXX"));
@@ -106,14 +99,6 @@ std::string TinyDisk::setReadOnly(bool readOnly)
     if (::mount("vexal-tinydisk", QFile::encodeName(m_path).constData(), "tmpfs", flags, nullptr) != 0)
         return errnoText("remounting the tmpfs");
     return {};
-}
-
-qint64 TinyDisk::freeBytes() const
-{
-    struct statvfs info{};
-    if (!m_mounted || ::statvfs(QFile::encodeName(m_path).constData(), &info) != 0)
-        return -1;
-    return qint64(info.f_bavail) * qint64(info.f_frsize);
 }
 
 } // namespace vexal::fulldisk

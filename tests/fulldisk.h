@@ -17,10 +17,6 @@
 // file empty (or fills after the file has reached a page boundary).
 namespace vexal::fulldisk {
 
-// Empty once the process is in a private mount namespace with every mount
-// private, otherwise why not. Called before main(); later calls repeat it.
-std::string enterPrivateMounts();
-
 class TinyDisk final
 {
 public:
@@ -41,8 +37,6 @@ public:
     std::string fill();
     // Deletes the ballast: the room fill() took is free again.
     void release();
-    // Bytes the file system would still give an ordinary writer.
-    qint64 freeBytes() const;
     // Remounts the disk read-only (or writable again): unlike a folder's
     // mode bits, this holds for root too. Empty on success, else why not.
     std::string setReadOnly(bool readOnly);

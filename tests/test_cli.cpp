@@ -1,25 +1,24 @@
 // The built program driven from its command line, as cron or a shell would:
-// a child process with no display, inside a private network namespace.
+// a child process with no display, in private network and mount
+// namespaces, signalled, losing its network, or on a full or read-only disk.
+#include "fulldisk.h"
 #include "netns.h"
+#include "realfiles.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTest>
-
-#include <sqlite3.h>
 
 #include <csignal>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 namespace {
 
 std::string g_noNetwork = "the private network was not entered";
 
-class CommandLine : public ::testing::Test
+class Program : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -27,110 +26,168 @@ protected:
         if (!g_noNetwork.empty())
             GTEST_SKIP() << g_noNetwork;
     }
-    void start(const QString &commandLine)
+    void start(const QString &commandLine, const QString &folder = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QLatin1String(name));
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
         process.setProcessEnvironment(env);
-        process.setWorkingDirectory(dir.path());
+        process.setWorkingDirectory(folder.isEmpty() ? dir.path() : folder);
         process.start(QStringLiteral(VEXAL_BINARY), commandLine.split(QLatin1Char(' ')));
         ASSERT_TRUE(process.waitForStarted(5000));
     }
-    // The exit code (-1 when it had to be killed or crashed) and standard error.
-    std::pair<int, QByteArray> finish()
+    // The exit status, or -1 when it crashed or had to be killed; standard error in `errors`.
+    int finish(int signal = 0)
     {
+        if (signal)
+            ::kill(pid_t(process.processId()), signal);
         if (!process.waitForFinished(20000)) {
             process.kill();
             process.waitForFinished(2000);
-            return {-1, {}};
+            return -1;
         }
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardError()};
+        errors = process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
-    QByteArray read(const char *name) const
-    {
-        QFile file(dir.filePath(QLatin1String(name)));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    // The rows of the database's one table as "a.b.c.d" texts; empty unless there is exactly one table.
-    std::vector<std::string> rows(const char *name) const
-    {
-        sqlite3 *db = nullptr;
-        sqlite3_open_v2(dir.filePath(QLatin1String(name)).toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-        const auto each = [](void *into, int, char **values, char **) {
-            static_cast<std::vector<std::string> *>(into)->push_back(values[0]);
-            return 0;
-        };
-        std::vector<std::string> tables, out;
-        sqlite3_exec(db, "SELECT name FROM sqlite_master WHERE type='table'", each, &tables, nullptr);
-        if (tables.size() == 1)
-            sqlite3_exec(db, ("SELECT First||'.'||Second||'.'||Third||'.'||Fourth FROM [" + tables[0] + "] ORDER BY rowid").c_str(),
-                         each, &out, nullptr);
-        sqlite3_close(db);
-        return out;
-    }
+    QString file(const char *name) const { return dir.filePath(QLatin1String(name)); }
+    qsizetype lines(const char *name) const { return contents(file(name)).count('\n'); }
 
     QTemporaryDir dir;
     QProcess process;
+    QByteArray errors;
 };
 
 } // namespace
 
-TEST_F(CommandLine, ASingleHiddenCycleLogsItsRepliesAndEndsByItself)
+TEST_F(Program, ASingleHiddenCycleLogsItsRepliesAndEndsByItself)
 {
     start(QStringLiteral("/ip 127.0.0.1 /ip 127.0.0.2 /lfa run.txt /lda run.mdb /s"));
-    const auto [exitCode, standardError] = finish();
-    EXPECT_EQ(exitCode, 0) << standardError.constData();
-    const QList<QByteArray> lines = read("run.txt").split('\n');
-    ASSERT_EQ(lines.size(), 3) << "two reply lines and no summary";
-    EXPECT_TRUE(lines[0].startsWith("127.0.0.1 ") && lines[0].endsWith('\r'));
-    EXPECT_TRUE(lines[1].startsWith("127.0.0.2 ") && lines[1].endsWith('\r'));
-    EXPECT_EQ(rows("run.mdb"), (std::vector<std::string>{"127.0.0.1", "127.0.0.2"}));
-    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("Vexalerr"))));
+    EXPECT_EQ(finish(), 0) << errors.constData();
+    const QList<QByteArray> log = contents(file("run.txt")).split('\n');
+    ASSERT_EQ(log.size(), 3) << "two reply lines and no summary";
+    EXPECT_TRUE(log[0].startsWith("127.0.0.1 ") && log[1].startsWith("127.0.0.2 ") && log[1].endsWith('\r'));
+    const QStringList rows = sql(file("run.mdb"));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_TRUE(rows[0].contains(QStringLiteral("|127|0|0|1|")) && rows[1].contains(QStringLiteral("|127|0|0|2|")));
+    EXPECT_FALSE(QFile::exists(file("Vexalerr")));
 }
 
-TEST_F(CommandLine, RefusalsGoToTheErrorLogAndAStartWithoutAddressesFails)
+TEST_F(Program, AStartWithoutAddressesFailsAndHelpOrAWindowNeedNoDisplay)
 {
-    start(QStringLiteral("/p 1000 /ip 127.0.0.1 /s"));
-    EXPECT_EQ(finish().first, 0);
-    const QList<QByteArray> lines = read("Vexalerr").split('\n');
-    ASSERT_EQ(lines.size(), 3);
-    EXPECT_TRUE(lines[0].startsWith("Error Log created on "));
-    EXPECT_EQ(lines[1], "The packet size, 1000, is invalid\r");
-
     start(QStringLiteral("/t 300 /s"));
-    const auto [refusedCode, refusedError] = finish();
-    EXPECT_EQ(refusedCode, 1);
-    EXPECT_TRUE(refusedError.contains(
+    EXPECT_EQ(finish(), 1);
+    EXPECT_TRUE(errors.contains(
         "List Box: The first list box has no entries selected.  Please select at least one entry to continue!\n"))
-        << refusedError.constData();
+        << errors.constData();
 
     start(QStringLiteral("/?")); // help without a display goes to the terminal and ends the process
-    EXPECT_EQ(finish().first, 0);
+    EXPECT_EQ(finish(), 0);
     EXPECT_TRUE(process.readAllStandardOutput().startsWith(
         "Vexal[.exe] [/p] [/t] [/d] [/c] [/lfu | /lfa] [/ldu | /lda] /ip [/s]\n"));
 
     start(QStringLiteral("/ip 127.0.0.1")); // a window, and no display for it
-    const auto [noDisplayCode, noDisplayError] = finish();
-    EXPECT_EQ(noDisplayCode, 2);
-    EXPECT_TRUE(noDisplayError.contains("/s")) << noDisplayError.constData();
+    EXPECT_EQ(finish(), 2);
+    EXPECT_TRUE(errors.contains("/s")) << errors.constData();
 }
 
-TEST_F(CommandLine, TerminationDuringAContinuousRunWritesTheSummary)
+TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
 {
-    start(QStringLiteral("/ip 127.0.0.1 /c /d 0 /lfa run.txt /lda run.mdb /s"));
-    // Some replies first; lines reach the file within a tenth of a second.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return read("run.txt").count('\n') >= 3; }, 10000));
-    ::kill(pid_t(process.processId()), SIGTERM);
-    const auto [exitCode, standardError] = finish();
-    EXPECT_EQ(exitCode, 0) << standardError.constData();
-    const QByteArray log = read("run.txt");
-    const qsizetype summary = log.indexOf("Actual Attempts: ");
-    ASSERT_GT(summary, 0);
-    EXPECT_TRUE(log.mid(summary).contains("\r\nElapsed Time: "));
-    EXPECT_EQ(qsizetype(rows("run.mdb").size()), log.left(summary).count('\n'))
-        << "every logged reply is both a line and a committed row";
+    // Log All: every reply so far; Log Unique: each address once.
+    for (const auto &[signal, options] : {std::pair{SIGTERM, "/lfa run.txt /lda run.mdb"},
+                                          std::pair{SIGINT, "/lfu run.txt /ldu run.mdb"},
+                                          std::pair{SIGHUP, "/lfu run.txt /ldu run.mdb"}}) {
+        SCOPED_TRACE(options);
+        for (const char *name : {"run.txt", "run.mdb", "run.mdb-wal", "run.mdb-shm"})
+            QFile::remove(file(name));
+        start(QStringLiteral("/ip 127.0.0.1 /ip 127.0.0.2 /c /d 0 %1 /s").arg(QLatin1String(options)));
+        WAIT_UNTIL(lines("run.txt") >= 4 || (options[3] == 'u' && lines("run.txt") == 2), 10000);
+        EXPECT_EQ(finish(signal), 0) << errors.constData();
+
+        const QByteArray log = contents(file("run.txt"));
+        const qsizetype summary = log.indexOf("Actual Attempts: ");
+        ASSERT_GT(summary, 0);
+        const QList<QByteArray> replies = log.left(summary).chopped(2).split('\n');
+        EXPECT_EQ(log.mid(summary).count('\n'), 5);
+        EXPECT_TRUE(log.mid(summary).contains("\r\nElapsed Time: "));
+        const QStringList rows = sql(file("run.mdb"));
+        ASSERT_EQ(rows.size(), replies.size()) << "every logged reply is both a line and a committed row";
+        if (options[3] == 'u')
+            EXPECT_EQ(rows.size(), 2);
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            EXPECT_TRUE(rows[i].contains(QStringLiteral("|127|0|0|%1|").arg(replies[i].at(8) - '0'))
+                        && replies[i].startsWith("127.0.0.")) << rows[i].toStdString();
+    }
+}
+
+TEST_F(Program, TheNetworkFailingMidSweepIsSurvivedAndTheSweepGoesOn)
+{
+    const auto ip = [](const char *command) {
+        std::vector<std::string> argv{"ip"};
+        for (const QString &word : QString::fromLatin1(command).split(QLatin1Char(' ')))
+            argv.push_back(word.toStdString());
+        return vexal::netns::runCommand(argv);
+    };
+    // Down and up again brings the loopback's routes back, however this ends.
+    const std::shared_ptr<void> restore(nullptr, [&](void *) { ip("link set lo down"), ip("link set lo up"); });
+    start(QStringLiteral("/ip 127.0.0.1 /c /d 0 /lfa run.txt /s"));
+    WAIT_UNTIL(lines("run.txt") >= 3, 10000);
+    // The loopback down: requests still leave and nothing answers. Its
+    // routes gone: the system refuses every request.
+    for (const char *fault : {"link set lo down", "link set lo up", "route del local 127.0.0.0/8 dev lo table local",
+                              "route del local 127.0.0.1 dev lo table local"}) {
+        ASSERT_EQ(ip(fault), "");
+        QTest::qWait(300);
+        ASSERT_EQ(process.state(), QProcess::Running) << fault;
+    }
+    const qsizetype whileDown = lines("run.txt");
+    ip("link set lo down"), ip("link set lo up");
+    WAIT_UNTIL(lines("run.txt") > whileDown, 10000);
+    EXPECT_EQ(finish(SIGTERM), 0);
+    EXPECT_TRUE(errors.contains("Vexal: cannot send an echo request to 127.0.0.1: Network is unreachable\n"))
+        << errors.constData();
+    EXPECT_TRUE(contents(file("run.txt")).contains("\r\nElapsed Time: "));
+}
+
+TEST_F(Program, ACommandLineOf100000CharactersIsAppliedAndEndsNormally)
+{
+    const QString head = QStringLiteral("/ip 127.0.0.1 /s /lfa ");
+    const QString name(100000 - head.size(), QLatin1Char('n'));
+    start(head + name);
+    EXPECT_EQ(finish(), 0) << errors.constData();
+    const QList<QByteArray> errorLog = contents(file("Vexalerr")).split('\n');
+    EXPECT_TRUE(errorLog.value(0).startsWith("Error Log created on "));
+    EXPECT_EQ(errorLog.value(1), ("The file, " + name + ", is invalid\r").toLatin1());
+}
+
+TEST_F(Program, AnErrorLogThatCannotBeWrittenIsToldAndThePreviousOneKeptWhole)
+{
+    vexal::fulldisk::TinyDisk disk;
+    if (!disk.error().empty())
+        GTEST_SKIP() << disk.error();
+    const QString errorLog = disk.filePath(QStringLiteral("Vexalerr"));
+    const QByteArray previous = "Error Log created on 12/4/2026 1:00:00 PM\r\nThe delay, 99, is invalid\r\n";
+    for (const bool readOnly : {false, true}) {
+        for (const bool hadOne : {true, false}) {
+            SCOPED_TRACE(std::string(readOnly ? "read-only" : "full") + (hadOne ? ", had one" : ""));
+            QFile::remove(errorLog);
+            if (hadOne)
+                put(errorLog, previous);
+            ASSERT_EQ(readOnly ? disk.setReadOnly(true) : disk.fill(), "");
+            start(QStringLiteral("/p 1000 /ip 127.0.0.1 /s"), disk.path());
+            EXPECT_EQ(finish(), 0);
+            // The reason is the system's: no room, a read-only file system, a file that cannot be written.
+            EXPECT_TRUE(QRegularExpression(QStringLiteral("Vexal: the error log Vexalerr could not be written in %1 "
+                                                          "\\([A-Z][^\\n]+\\): The packet size, 1000, is invalid\\n")
+                                               .arg(QRegularExpression::escape(disk.path())))
+                            .match(QString::fromLocal8Bit(errors)).hasMatch())
+                << errors.constData();
+            EXPECT_EQ(contents(errorLog), hadOne ? previous : QByteArray("<missing>"));
+            EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files), hadOne ? QStringList(QStringLiteral("Vexalerr")) : QStringList());
+            ASSERT_EQ(disk.setReadOnly(false), "");
+            disk.release();
+        }
+    }
 }
 
 int main(int argc, char **argv)

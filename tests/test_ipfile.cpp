@@ -2,13 +2,17 @@
 
 #include "addresses/ipfile.h"
 #include "fulldisk.h"
+#include "realfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
 
 using namespace vexal;
 
@@ -38,12 +42,6 @@ QString writeFile(const QTemporaryDir &dir, const QByteArray &bytes)
     return file.fileName();
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 } // namespace
 
 TEST(IPFile, WriterBytesAndReadBack)
@@ -52,7 +50,7 @@ TEST(IPFile, WriterBytesAndReadBack)
     QTemporaryDir dir;
     const QString path = writeFile(dir, QByteArray(20000, 'x')); // emptied first
     ASSERT_EQ(writeFileToDisk(path, example), IPFileWrite::Written);
-    EXPECT_EQ(readFile(path), QByteArray("0,11\r\n1,1\r\n1,2\r\n2,256\r\n3,2\r\n3,3\r\n3,4\r\n"));
+    EXPECT_EQ(contents(path), QByteArray("0,11\r\n1,1\r\n1,2\r\n2,256\r\n3,2\r\n3,3\r\n3,4\r\n"));
 
     AddressSet scattered;
     for (int k = 0; k < 4; ++k)
@@ -62,7 +60,7 @@ TEST(IPFile, WriterBytesAndReadBack)
         ASSERT_EQ(writeFileToDisk(path, lists), IPFileWrite::Written);
         EXPECT_TRUE(readIPFile(path) == lists);
     }
-    EXPECT_EQ(readFile(path), QByteArray());
+    EXPECT_EQ(contents(path), QByteArray());
 }
 
 TEST(IPFile, ReaderHoldsEveryPairToTheRangesAndIsLenientInLayout)
@@ -107,6 +105,7 @@ TEST(IPFile, ReaderHoldsEveryPairToTheRangesAndIsLenientInLayout)
     }
     // A file changed after its check: the pairs before the bad one count.
     EXPECT_TRUE(readAndPopulate(writeFile(dir, "0,1\r\n1,2\r\n9,9\r\n2,3\r\n")) == pick({{0, {0}}, {1, {1}}}));
+    // A file gone between its check and its read loads nothing, and is refused afterwards.
     QDir(dir.path()).mkdir(QStringLiteral("folder.ip"));
     for (const QString &name : {QString(), dir.filePath(QStringLiteral("missing.ip")), dir.filePath(QStringLiteral("folder.ip"))}) {
         EXPECT_FALSE(correctIPFileType(name)) << name.toStdString();
@@ -123,13 +122,15 @@ TEST(IPFile, DiskFullIsToldApartFromOtherWriteErrors)
     const struct
     {
         qint64 room;
+        bool readOnly;
         const char *file;
         IPFileWrite expected;
         qint64 sizeLeft; // -1: no file; a file cut short stays
     } cases[] = {
-        {4096, "x.ip", IPFileWrite::DiskFull, 4096},
-        {65536, "none/x.ip", IPFileWrite::Failed, -1},
-        {65536, "x.ip", IPFileWrite::Written, ipFileContents(lists).size()},
+        {4096, false, "x.ip", IPFileWrite::DiskFull, 4096},
+        {65536, false, "none/x.ip", IPFileWrite::Failed, -1},
+        {65536, true, "x.ip", IPFileWrite::Failed, -1},
+        {65536, false, "x.ip", IPFileWrite::Written, ipFileContents(lists).size()},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file + std::to_string(c.room));
@@ -137,7 +138,29 @@ TEST(IPFile, DiskFullIsToldApartFromOtherWriteErrors)
         if (!disk.error().empty())
             GTEST_SKIP() << disk.error();
         const QString path = disk.filePath(QLatin1String(c.file));
+        ASSERT_EQ(disk.setReadOnly(c.readOnly), "");
         EXPECT_EQ(writeFileToDisk(path, lists), c.expected);
         EXPECT_EQ(QFile::exists(path) ? QFileInfo(path).size() : -1, c.sizeLeft);
     }
+}
+
+TEST(IPFile, AMillionLinesLoadInBoundedTimeAndMemory)
+{
+    QTemporaryDir dir;
+    // Written a line at a time: a buffer of the whole file would raise the
+    // peak the reader is measured against.
+    QFile out(dir.filePath(QStringLiteral("big.ip")));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 1000000; ++i)
+        out.write(QByteArray::number(i % 4) + ',' + QByteArray::number((i / 4) % 256 + 1) + "\r\n");
+    out.close();
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    QElapsedTimer clock;
+    clock.start();
+    const std::optional<AddressSet> lists = readIPFile(out.fileName());
+    EXPECT_LT(clock.elapsed(), 10000);
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT((after.ru_maxrss - before.ru_maxrss) * 1024, out.size() / 2) << "read in chunks, never whole";
+    EXPECT_TRUE(lists == AddressSet({OctetList::all(), OctetList::all(), OctetList::all(), OctetList::all()}));
 }

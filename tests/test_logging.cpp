@@ -1,5 +1,6 @@
 // The logs on their own: real files, a real SQLite database, a real full
-// disk. Their bytes as a run writes them are checked in test_run.cpp.
+// disk. Their bytes as a run writes them, and their faults at a start, are
+// checked in test_run.cpp.
 #include "common/datetimetext.h"
 #include "common/procedures.h"
 #include "logging/databaselog.h"
@@ -8,14 +9,11 @@
 
 #include "fulldisk.h"
 #include "qtprinters.h"
+#include "realfiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <sys/stat.h>
 
@@ -25,30 +23,6 @@ namespace {
 
 const QLocale UsEnglish(QLocale::English, QLocale::UnitedStates);
 const QDateTime Evening(QDate(2026, 12, 5), QTime(19, 12, 16));
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Runs a query on its own connection, the way a user's sqlite3 shell would;
-// the rows as "a|b|c" lines.
-QStringList query(const QString &path, const QString &sql)
-{
-    sqlite3 *db = nullptr;
-    QStringList rows;
-    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_exec(db, sql.toUtf8().constData(), [](void *into, int n, char **values, char **) {
-        QStringList columns;
-        for (int i = 0; i < n; ++i)
-            columns << QString::fromUtf8(values[i]);
-        static_cast<QStringList *>(into)->append(columns.join(QLatin1Char('|')));
-        return 0;
-    }, &rows, nullptr);
-    sqlite3_close(db);
-    return rows;
-}
 
 class Logs : public ::testing::Test
 {
@@ -77,7 +51,6 @@ TEST(DateTimeText, GeneralTextAndTableNamePerLocale)
     }
 }
 
-// Its lock against a second writer shows in test_run.cpp.
 TEST_F(Logs, TextLogBuffersLinesUntilAFlush)
 {
     const QString path = file("run.txt");
@@ -89,15 +62,12 @@ TEST_F(Logs, TextLogBuffersLinesUntilAFlush)
     EXPECT_EQ(contents(path), QByteArray("192.168.100.254 12/5/2026 7:12:16 PM\r\n"));
     log.close();
     EXPECT_EQ(log.writeReplyLine(QStringLiteral("10.0.0.9"), Evening), TextLog::Status::Failed) << "closed";
-    EXPECT_EQ(TextLog().open(m_dir.path()), TextLog::OpenResult::Failed) << "a folder";
 }
 
 TEST_F(Logs, FileProbesNeverChangeWhatExists)
 {
     const QString existing = file("existing.txt"), fifo = file("fifo"), dangling = file("dangling");
-    QFile kept(existing);
-    ASSERT_TRUE(kept.open(QIODevice::WriteOnly) && kept.write("keep me\r\n") == 9);
-    kept.close();
+    put(existing, "keep me\r\n");
     const QDateTime changed = QFileInfo(existing).lastModified();
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     ASSERT_TRUE(QFile::link(file("nowhere/target"), dangling));
@@ -118,7 +88,7 @@ TEST_F(Logs, FileProbesNeverChangeWhatExists)
     EXPECT_TRUE(QFileInfo(dangling).isSymLink());
 }
 
-TEST_F(Logs, DatabaseRowsAreReadableByAnyoneAndOtherFilesStayAsTheyAre)
+TEST_F(Logs, DatabaseRowsAreReadableByAnyoneAndNeverCreatedOverAFile)
 {
     const QString path = file("log.mdb"), table = DatabaseLog::tableNameFor(Evening);
     {
@@ -129,21 +99,10 @@ TEST_F(Logs, DatabaseRowsAreReadableByAnyoneAndOtherFilesStayAsTheyAre)
         EXPECT_EQ(log.commit(), DatabaseLog::Result::Ok);
         log.insert(makeIpv4(10, 0, 0, 7), Evening.addSecs(1)); // left to the destructor, as when the process ends
     }
-    EXPECT_EQ(query(path, QStringLiteral("SELECT First,Second,Third,Fourth,Date_Time_Accessed FROM [%1]").arg(table)),
-              QStringList({"192|168|1|20|2026-12-05 19:12:16", "10|0|0|7|2026-12-05 19:12:17"}));
-    EXPECT_EQ(query(path, QStringLiteral("PRAGMA journal_mode")), QStringList("wal"));
+    EXPECT_EQ(sql(path), QStringList({table + "|192|168|1|20|2026-12-05 19:12:16", table + "|10|0|0|7|2026-12-05 19:12:17"}));
+    EXPECT_EQ(sql(path, "PRAGMA journal_mode"), QStringList("wal"));
     EXPECT_TRUE(validMDB(path));
-    DatabaseLog log;
-    EXPECT_EQ(log.create(path), DatabaseLog::Result::OtherError) << "never created over a file";
-
-    const QByteArray text = QByteArray("SQLite is not in here. ").repeated(400);
-    QFile other(file("x.mdb"));
-    ASSERT_TRUE(other.open(QIODevice::WriteOnly) && other.write(text) == text.size());
-    other.close();
-    EXPECT_EQ(log.open(other.fileName()), DatabaseLog::Result::NotADatabase);
-    EXPECT_FALSE(validMDB(other.fileName()));
-    EXPECT_EQ(contents(other.fileName()), text);
-    EXPECT_EQ(QDir(m_dir.path()).entryList({"x.mdb*"}, QDir::Files), QStringList("x.mdb")) << "no -wal, -shm beside it";
+    EXPECT_EQ(DatabaseLog().create(path), DatabaseLog::Result::OtherError);
 }
 
 TEST_F(Logs, ErrorLogHoldsTheLatestMessageOnly)
@@ -157,32 +116,21 @@ TEST_F(Logs, ErrorLogHoldsTheLatestMessageOnly)
               QByteArray("Error Log created on 12/5/2026 7:12:17 PM\r\nThe delay, 61, is not in the valid range 0 to 60\r\n"));
 }
 
-// The real full disk: a tiny tmpfs in this process's own mount namespace.
-TEST(FullDisk, TextLogFullBufferAndDatabaseCommitReportItAndKeepRowsForARetry)
+// What the run makes of these results is in test_run.cpp; here, that the
+// rows a full disk refused are kept and written once there is room.
+TEST(FullDisk, DatabaseCreateAndCommitReportItAndKeepRowsForARetry)
 {
     fulldisk::TinyDisk disk;
     if (!disk.error().empty())
         GTEST_SKIP() << disk.error();
-    TextLog text;
-    ASSERT_EQ(text.open(disk.filePath(QStringLiteral("run.txt"))), TextLog::OpenResult::Opened);
-    ASSERT_EQ(disk.fill(), "");
-    TextLog::Status status = TextLog::Status::Ok;
-    int lines = 0;
-    for (; lines < 100000 && status == TextLog::Status::Ok; ++lines) // until a full buffer is written out
-        status = text.writeReplyLine(QStringLiteral("10.0.0.7"), Evening);
-    EXPECT_EQ(status, TextLog::Status::DiskFull);
-    EXPECT_GT(lines, 1) << "buffered first";
-    EXPECT_EQ(text.flush(), TextLog::Status::Ok) << "what failed is not tried again";
-    disk.release();
-
-    const QString path = disk.filePath(QStringLiteral("log.mdb"));
+    const QString path = disk.filePath(QStringLiteral("log.mdb")), table = DatabaseLog::tableNameFor(Evening);
     ASSERT_EQ(disk.fill(), "");
     DatabaseLog log;
     EXPECT_EQ(log.create(path), DatabaseLog::Result::DiskFull);
     EXPECT_FALSE(QFile::exists(path)) << "a file that could not be created is not left behind";
     disk.release();
     ASSERT_EQ(log.create(path), DatabaseLog::Result::Ok);
-    ASSERT_EQ(log.createTable(DatabaseLog::tableNameFor(Evening)), DatabaseLog::Result::Ok);
+    ASSERT_EQ(log.createTable(table), DatabaseLog::Result::Ok);
     ASSERT_EQ(disk.fill(), "");
     for (int i = 0; i < 5000; ++i)
         log.insert(makeIpv4(10, 0, i / 256, i % 256), Evening);
@@ -190,6 +138,5 @@ TEST(FullDisk, TextLogFullBufferAndDatabaseCommitReportItAndKeepRowsForARetry)
     EXPECT_EQ(log.pendingRows(), 5000) << "kept for the Retry";
     disk.release();
     EXPECT_EQ(log.close(), DatabaseLog::Result::Ok);
-    EXPECT_EQ(query(path, QStringLiteral("SELECT count(DISTINCT Third*256+Fourth) FROM [%1]").arg(DatabaseLog::tableNameFor(Evening))),
-              QStringList("5000"));
+    EXPECT_EQ(sql(path, "SELECT count(DISTINCT Third*256+Fourth) FROM [" + table.toUtf8() + "]"), QStringList("5000"));
 }
