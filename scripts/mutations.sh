@@ -177,15 +177,24 @@ mkdir -p "$tree"
 (cd "$root" && git ls-files -co --exclude-standard) | sort > "$work/files"
 (cd "$tree" && find src tests CMakeLists.txt -type f | sort) | comm -13 "$work/files" - |
     while read -r stale; do rm -f "$tree/$stale"; done
+# A run stopped half-way left a mutated file behind, and the copy just gave it
+# back its older time stamp: without a touch its mutated object would look
+# up to date.
+if [ -f "$work/dirty" ]; then
+    touch "$tree/$(cat "$work/dirty")"
+    rm -f "$work/dirty"
+fi
 
 apply() { # index -> 0 when the file changed
     local i=$1
     cp "$tree/${files[i]}" "$work/pristine"
+    printf '%s' "${files[i]}" > "$work/dirty"
     perl -0pi -e "${edits[i]}" "$tree/${files[i]}" || return 1
     ! cmp -s "$work/pristine" "$tree/${files[i]}"
 }
 restore() { # a plain copy: a new time stamp, so the next build recompiles it
     cp "$work/pristine" "$tree/${files[$1]}"
+    rm -f "$work/dirty"
 }
 
 if $check_only; then
