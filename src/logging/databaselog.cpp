@@ -123,15 +123,24 @@ DatabaseLog::Result DatabaseLog::open(const QString &path)
     if (rc == sqlite::Ok && m_connection.isReadOnly())
         rc = sqlite::ReadOnly;
     if (rc == sqlite::Ok)
-        rc = m_connection.queryText("PRAGMA journal_mode=WAL", nullptr);
-    if (rc == sqlite::Ok)
-        rc = m_connection.exec("PRAGMA synchronous=NORMAL");
+        rc = useWriteAheadLog();
     if (rc != sqlite::Ok) {
         const Result result = fail(rc);
         closeConnection();
         return result;
     }
     return Result::Ok;
+}
+
+int DatabaseLog::useWriteAheadLog()
+{
+    // Rows are committed ten times a second; in WAL mode with NORMAL
+    // synchronisation a commit costs no fsync, and a crash loses at most the
+    // last commit, never the file.
+    int rc = m_connection.queryText("PRAGMA journal_mode=WAL", nullptr);
+    if (rc == sqlite::Ok)
+        rc = m_connection.exec("PRAGMA synchronous=NORMAL");
+    return rc;
 }
 
 DatabaseLog::Result DatabaseLog::create(const QString &path)
@@ -146,10 +155,8 @@ DatabaseLog::Result DatabaseLog::create(const QString &path)
     // to WAL writes it, so a full disk shows here and not at the table.
     if (rc == sqlite::Ok) {
         m_connection.setBusyTimeout(BusyTimeoutMs);
-        rc = m_connection.queryText("PRAGMA journal_mode=WAL", nullptr);
+        rc = useWriteAheadLog();
     }
-    if (rc == sqlite::Ok)
-        rc = m_connection.exec("PRAGMA synchronous=NORMAL");
     if (rc != sqlite::Ok) {
         const Result result = fail(rc);
         closeConnection();

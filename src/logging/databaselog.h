@@ -82,6 +82,7 @@ private:
 
     Result fail(int code);
     void closeConnection();
+    int useWriteAheadLog();
 
     sqlite::Connection m_connection;
     static constexpr int RowsPerBlock = 64;
