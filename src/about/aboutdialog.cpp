@@ -1,7 +1,6 @@
 #include "about/aboutdialog.h"
 
 #include "about/typedcharacters.h"
-#include "app/windowcentring.h"
 #include "app/windowlook.h"
 
 #include <QDesktopServices>
@@ -68,7 +67,7 @@ AboutDialog::AboutDialog(TypedCharacters &typed, QWidget *parent)
     initAboutResources();
     m_pictureRepaint = [this](const QRect &) { pctAuth->repaint(); };
     buildControls();
-    new WindowCentring(this);
+    centreOnScreen(this);
 
     txtAbout->setPlainText(aboutText());
     // Its first tick comes a second after the window opens and finds

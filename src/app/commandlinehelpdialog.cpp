@@ -5,7 +5,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QShowEvent>
 
 namespace vexal {
 
@@ -105,13 +104,7 @@ CommandLineHelpDialog::CommandLineHelpDialog(QWidget *parent)
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
 
     applyFormLook(this);
-}
-
-void CommandLineHelpDialog::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        centreOnScreen(this);
+    centreOnScreen(this);
 }
 
 } // namespace vexal

@@ -22,8 +22,6 @@ public:
     // which stands for it).
     bool closedByOk() const { return result() == QDialog::Accepted; }
 
-protected:
-    void showEvent(QShowEvent *event) override;
 };
 
 } // namespace vexal

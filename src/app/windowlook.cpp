@@ -31,12 +31,9 @@ void applyFormLook(QWidget *window)
 
 void centreOnScreen(QWidget *window)
 {
-    // One watcher per window: it centres again when the window manager's
-    // frame turns out different from the one assumed.
-    auto *centring = window->findChild<WindowCentring *>(QString(), Qt::FindDirectChildrenOnly);
-    if (!centring)
-        centring = new WindowCentring(window);
-    centring->centre();
+    // One watcher per window, which centres it whenever the program shows it.
+    if (!window->findChild<WindowCentring *>(QString(), Qt::FindDirectChildrenOnly))
+        new WindowCentring(window);
 }
 
 } // namespace vexal

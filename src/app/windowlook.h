@@ -17,9 +17,9 @@ constexpr QRect twips(int left, int top, int width, int height)
 // font's inheritance, so each child is given the font explicitly.
 void applyFormLook(QWidget *window);
 
-// Centres a top-level window on its screen by its outer size, title bar and
-// borders included. Until the window manager has framed the window its frame
-// is unknown, so the window is centred again, once, when the frame appears.
+// Keeps a top-level window centred on its screen by its outer size, title
+// bar and borders included, each time the program shows it (and again once
+// the window manager's frame turns out different from the one assumed).
 void centreOnScreen(QWidget *window);
 
 } // namespace vexal

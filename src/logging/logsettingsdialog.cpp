@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShowEvent>
 
 namespace vexal {
 
@@ -136,13 +135,7 @@ void LogSettingsDialog::buildControls()
     connect(cmdFile, &QPushButton::clicked, this, &LogSettingsDialog::onFileClicked);
     connect(cmdDatabase, &QPushButton::clicked, this, &LogSettingsDialog::onDatabaseClicked);
     connect(cmdClose, &QPushButton::clicked, this, &LogSettingsDialog::onCloseClicked);
-}
-
-void LogSettingsDialog::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        centreOnScreen(this);
+    centreOnScreen(this);
 }
 
 void LogSettingsDialog::onFileTypeSelected(int index)

@@ -30,8 +30,6 @@ public:
 
     LogSettingsDialog(LogSettings &settings, Dialogs &dialogs, QWidget *parent = nullptr);
 
-protected:
-    void showEvent(QShowEvent *event) override;
 
 private:
     void buildControls();
