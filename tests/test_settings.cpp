@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "app/settingscheck.h"
 #include "app/startup.h"
 

@@ -5,6 +5,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <optional>
@@ -184,14 +185,28 @@ void applyToken(const QString &token, CommandLineTarget &target)
 
 } // namespace
 
+QStringList commandLineTokens(const QString &commandLine)
+{
+    // A "/" always splits, so no value can contain one; the piece before the
+    // first "/" is a token like any other.
+    QStringList tokens = commandLine.split(QLatin1Char('/'));
+    for (QString &token : tokens)
+        token = trimSpaces(token);
+    return tokens;
+}
+
+bool commandLineHides(const QString &commandLine)
+{
+    const QStringList tokens = commandLineTokens(commandLine);
+    return std::any_of(tokens.cbegin(), tokens.cend(),
+                       [](const QString &token) { return startsWithLetters(token, QLatin1StringView("S")); });
+}
+
 void parseCommands(const QString &commandLine, CommandLineTarget &target)
 {
     target.minimise();
-    // A "/" always splits, so no value can contain one; the piece before the
-    // first "/" is a token like any other.
-    const QStringList tokens = commandLine.split(QLatin1Char('/'));
-    for (const QString &token : tokens)
-        applyToken(trimSpaces(token), target);
+    for (const QString &token : commandLineTokens(commandLine))
+        applyToken(token, target);
     target.start();
 }
 

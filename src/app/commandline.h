@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace vexal {
 
@@ -62,5 +63,11 @@ public:
 // screen; each goes to the error log and the rest of the line still applies.
 // Nothing is kept between calls: a second call repeats everything.
 void parseCommands(const QString &commandLine, CommandLineTarget &target);
+
+// The command line's tokens as the parser reads them: the pieces between "/"
+// characters, blanks trimmed.
+QStringList commandLineTokens(const QString &commandLine);
+// Whether the command line hides the window: a token whose letter is S.
+bool commandLineHides(const QString &commandLine);
 
 } // namespace vexal

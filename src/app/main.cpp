@@ -1,5 +1,6 @@
 #include "about/aboutdialog.h"
 #include "about/typedcharacters.h"
+#include "app/commandline.h"
 #include "app/commandlinehelp.h"
 #include "app/commandlinehelpdialog.h"
 #include "app/consoledialogs.h"

@@ -13,10 +13,6 @@ QString commandLineFromArguments(const QStringList &arguments);
 
 namespace vexal {
 
-// Whether the command line hides the window: a token (the text between two
-// "/") whose first letter is S, as the option parser reads it.
-bool commandLineHides(const QString &commandLine);
-
 // How the program can show itself. Without a display it can still run a
 // hidden sweep on Qt's offscreen platform, with its messages on standard
 // error; a visible window without a display is refused.
