@@ -19,7 +19,7 @@ using vexal::fuzz::require;
 namespace {
 
 // Answers the probes by a fixed rule of its own and checks that the parser
-// acts only on what it was told.
+// acts only on what it was told, between minimise and start.
 class CheckingTarget final : public CommandLineTarget
 {
 public:
@@ -27,23 +27,21 @@ public:
     LogSettings settings;
 
     void minimise() override { minimised = true; }
-    void hide() override { running(); }
+    void hide() override { value({}); }
     void setPacketSizeText(const QString &text) override { inRange(text, 3, 1, 512); }
     void setTimeoutText(const QString &text) override { inRange(text, 5, 1, 32000); }
     void setDelayText(const QString &text) override { inRange(text, 2, 0, 60); }
-    void tickContinuousCycle() override { running(); }
+    void tickContinuousCycle() override { value({}); }
     void selectOctet(int list, int position) override
     {
         const auto octets = ipOctets(m_address);
-        require(octets && list == m_selected && (*octets)[std::size_t(list)] == position,
+        require(octets && list == m_selected++ && (*octets)[std::size_t(list)] == position,
                 "only the octets of an address the check accepted are selected, in order");
-        ++m_selected;
     }
     LogSettings &logSettings() override { return settings; }
     bool isValidIP(const QString &text) override
     {
-        value(text);
-        m_address = vexal::isValidIP(text) ? text : QString();
+        m_address = vexal::isValidIP(value(text)) ? text : QString();
         m_selected = 0;
         return !m_address.isEmpty();
     }
@@ -60,10 +58,10 @@ public:
     {
         require(!name.isEmpty() && name == m_checkedFile, "only a file that passed the check is read");
     }
-    void createErrorLog(const QString &) override { running(); }
+    void createErrorLog(const QString &) override { value({}); }
     void start() override
     {
-        running();
+        value({});
         require(m_address.isEmpty() || m_selected == 4, "an accepted address selects all four octets");
         started = true;
     }
@@ -71,12 +69,10 @@ public:
     static bool acceptedLog(const QString &name) { return name.size() % 3 != 0; }
 
 private:
-    void running() const { require(minimised && !started, "everything happens between minimise and start"); }
-
     // Values are trimmed of blanks and cannot hold the separator.
     const QString &value(const QString &text) const
     {
-        running();
+        require(minimised && !started, "everything happens between minimise and start");
         require(!text.contains(QLatin1Char('/')) && !text.startsWith(QLatin1Char(' '))
                     && !text.endsWith(QLatin1Char(' ')),
                 "a value is trimmed and holds no slash");
@@ -84,8 +80,7 @@ private:
     }
     void inRange(const QString &text, qsizetype maxLength, long long low, long long high) const
     {
-        value(text);
-        const auto number = numericValue(text);
+        const auto number = numericValue(value(text));
         require(number && text.size() <= maxLength && roundHalfEven(*number) >= low
                     && roundHalfEven(*number) <= high,
                 "a field only gets a number in its range");
@@ -95,19 +90,18 @@ private:
     int m_selected = 0;
 };
 
+// Within the characters of a decimal number, the C library's strtod is a
+// second opinion on what is a number and what it is worth. Where a double
+// runs out (ERANGE) the text is numeric or not by the rule's own choice.
 void checkNumericText(const QString &text)
 {
     const std::optional<double> number = numericValue(text);
     require(isNumericText(text) == number.has_value(), "isNumericText agrees with numericValue");
     require(numericValue(QLatin1String(" \t") + text + QLatin1String("\t ")) == number,
             "blanks around a number do not change it");
-
-    // Within the characters of a decimal number, the C library's strtod is a
-    // second opinion on what is a number and what it is worth. Where a double
-    // runs out (ERANGE) the text is numeric or not by the rule's own choice.
     const QByteArray ascii = text.toLatin1();
     if (!text.isEmpty() && ascii.size() == text.size()
-        && std::all_of(ascii.begin(), ascii.end(), [](char c) { return std::strchr("0123456789+-.eE", c) && c; })) {
+        && std::all_of(ascii.begin(), ascii.end(), [](char c) { return c && std::strchr("0123456789+-.eE", c); })) {
         char *end = nullptr;
         errno = 0;
         const double expected = std::strtod(ascii.constData(), &end);
@@ -129,12 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
     CheckingTarget target;
     parseCommands(text, target);
     require(target.started, "the parser always presses Start");
-    const LogSettings &logs = target.settings;
-    require((logs.TextLogMode == LogMode::LogNone) == logs.TextLogFile.isEmpty()
-                && (logs.DatabaseLogMode == LogMode::LogNone) == logs.DatabaseLogFile.isEmpty(),
-            "a log mode is set together with its file");
-    for (const QString &file : {logs.TextLogFile, logs.DatabaseLogFile})
-        require(file.isEmpty() || CheckingTarget::acceptedLog(file), "only an accepted log is kept");
+    for (const auto &[mode, file] : {std::pair{target.settings.TextLogMode, target.settings.TextLogFile},
+                                     {target.settings.DatabaseLogMode, target.settings.DatabaseLogFile}})
+        require((mode == LogMode::LogNone) == file.isEmpty() && (file.isEmpty() || CheckingTarget::acceptedLog(file)),
+                "a log mode is set together with a file the probe accepted");
 
     checkNumericText(text);
     if (const auto octets = ipOctets(text)) {

@@ -30,9 +30,9 @@ m() { ids+=("$1") files+=("$2") edits+=("$3") tests+=("$4") notes+=("$5"); }
 
 # common
 m c1 src/common/numerictext.cpp 's/diff > 0\.5 \|\| \(diff == 0\.5 && std::fmod\(floor, 2\.0\) != 0\.0\)/diff >= 0.5/' \
-  "test_common test_settings test_commandline test_sweep" "rounding: halves go up, not to even"
+  "test_common test_commandline test_sweep" "rounding: halves go up, not to even"
 m c2 src/common/numerictext.cpp 's/while \(end > begin && isBlank/while (false && end > begin && isBlank/' \
-  "test_common test_settings test_commandline" "trailing blanks of a number not trimmed"
+  "test_common test_commandline" "trailing blanks of a number not trimmed"
 m c3 src/common/procedures.cpp 's/whole > 255\)/whole > 256)/' \
   "test_common test_logging test_commandline" "octet range check off by one (256 accepted)"
 m c4 src/common/procedures.cpp 's/MMM d, yyyy hh:mm:ss AP/MMM d, yyyy h:mm:ss AP/' \
@@ -116,7 +116,7 @@ m l8 src/logging/logsettingsdialog.cpp 's/cmdFile->setEnabled\(index >= int\(Log
 
 # app
 m p1 src/app/settingscheck.cpp 's/\*timeout > MaxTimeout/*timeout >= MaxTimeout/' \
-  "test_settings test_mainwindow" "timeout range excludes 32000"
+  "test_commandline test_mainwindow" "timeout range excludes 32000"
 m p2 src/app/commandline.cpp 's/applyToken\(trimSpaces\(token\), target\)/applyToken(token, target)/' \
   "test_commandline test_mainwindow test_cli" "command-line tokens not trimmed"
 m p3 src/app/commandline.cpp 's/\{QLatin1Char\(\x27P\x27\), 3,/{QLatin1Char(\x27P\x27), 4,/' \
@@ -130,7 +130,7 @@ m p6 src/app/mainwindow.cpp 's/setWindowTitle\(text \+ QStringLiteral\(" "\) \+ 
 m p7 src/app/mainwindow.cpp 's/if \(isFocusMove\(static_cast<QFocusEvent \*>\(event\)->reason\(\)\)\)/if (true)/' \
   "test_mainwindow" "any focus loss (a message box) selects in the list"
 m p8 src/app/startup.cpp 's/trimmed\.at\(0\)\.toUpper\(\) == /trimmed.at(0) == /' \
-  "test_settings test_cli" "/s in lower case no longer hides"
+  "test_commandline test_cli" "/s in lower case no longer hides"
 m p9 src/app/commandlinehelp.cpp 's/closedByOk && !commandLine\.isEmpty\(\)/closedByOk/' \
   "test_windows test_cli" "help's OK ends the process without a command line"
 

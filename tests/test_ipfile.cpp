@@ -35,28 +35,17 @@ AddressSet allButFirstZero()
     return lists;
 }
 
-QString writeFile(const QTemporaryDir &dir, const QByteArray &bytes)
-{
-    QFile file(dir.filePath(QStringLiteral("in.ip")));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
-    return file.fileName();
-}
-
 } // namespace
 
 TEST(IPFile, WriterBytesAndReadBack)
 {
     const AddressSet example = pick({{0, {10}}, {1, {0, 1}}, {2, {255}}, {3, {1, 2, 3}}});
     QTemporaryDir dir;
-    const QString path = writeFile(dir, QByteArray(20000, 'x')); // emptied first
+    const QString path = dir.filePath(QStringLiteral("in.ip"));
+    put(path, QByteArray(20000, 'x')); // emptied first
     ASSERT_EQ(writeFileToDisk(path, example), IPFileWrite::Written);
     EXPECT_EQ(contents(path), QByteArray("0,11\r\n1,1\r\n1,2\r\n2,256\r\n3,2\r\n3,3\r\n3,4\r\n"));
-
-    AddressSet scattered;
-    for (int k = 0; k < 4; ++k)
-        for (int value = k; value < 256; value += 7 + k)
-            scattered[std::size_t(k)].setSelected(value, true);
-    for (const AddressSet &lists : {example, allButFirstZero(), scattered, AddressSet{}}) {
+    for (const AddressSet &lists : {example, allButFirstZero(), AddressSet{}}) {
         ASSERT_EQ(writeFileToDisk(path, lists), IPFileWrite::Written);
         EXPECT_TRUE(readIPFile(path) == lists);
     }
@@ -97,14 +86,16 @@ TEST(IPFile, ReaderHoldsEveryPairToTheRangesAndIsLenientInLayout)
         {"NUL byte", QByteArray("0,1\0", 4), std::nullopt},
     };
     QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("in.ip"));
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const QString path = writeFile(dir, c.text);
+        put(path, c.text);
         EXPECT_TRUE(readIPFile(path) == c.expected);
         EXPECT_EQ(correctIPFileType(path), c.expected.has_value());
     }
     // A file changed after its check: the pairs before the bad one count.
-    EXPECT_TRUE(readAndPopulate(writeFile(dir, "0,1\r\n1,2\r\n9,9\r\n2,3\r\n")) == pick({{0, {0}}, {1, {1}}}));
+    put(path, "0,1\r\n1,2\r\n9,9\r\n2,3\r\n");
+    EXPECT_TRUE(readAndPopulate(path) == pick({{0, {0}}, {1, {1}}}));
     // A file gone between its check and its read loads nothing, and is refused afterwards.
     QDir(dir.path()).mkdir(QStringLiteral("folder.ip"));
     for (const QString &name : {QString(), dir.filePath(QStringLiteral("missing.ip")), dir.filePath(QStringLiteral("folder.ip"))}) {
