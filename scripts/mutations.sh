@@ -36,13 +36,13 @@ m c2 src/common/numerictext.cpp 's/while \(end > begin && isBlank/while (false &
 m c3 src/common/procedures.cpp 's/whole > 255\)/whole > 256)/' \
   "test_common test_logging test_commandline" "octet range check off by one (256 accepted)"
 m c4 src/common/procedures.cpp 's/MMM d, yyyy hh:mm:ss AP/MMM d, yyyy h:mm:ss AP/' \
-  "test_common test_run test_mainwindow" "time stamp text: hour without its leading zero"
+  "test_common test_run test_windows" "time stamp text: hour without its leading zero"
 m c5 src/common/datetimetext.cpp 's/piece\.text = QStringLiteral\("yyyy"\);/;/' \
   "test_logging test_run" "date text keeps the locale's two-digit year"
 m c6 src/common/lockedfile_posix.cpp 's/if \(truncate && ::ftruncate/if (false \&\& truncate \&\& ::ftruncate/' \
   "test_common test_logging test_run" "opening a log does not empty the old file"
 m c7 src/common/ipv4.cpp 's/if \(part >= 10\)/if (part > 10)/' \
-  "test_common test_sweep test_run test_mainwindow" "address text loses the tens digit of 10"
+  "test_common test_sweep test_run test_windows" "address text loses the tens digit of 10"
 
 # addresses
 m a1 src/addresses/ipfile.cpp 's/out \+= "\\r\\n";/out += "\\n";/' \
@@ -52,21 +52,21 @@ m a2 src/addresses/ipfile.cpp 's/QByteArray::number\(position \+ 1\)/QByteArray:
 m a3 src/addresses/ipfile.cpp 's/if \(!atLineEnd \|\| m_afterComma\)/if (!atLineEnd)/' \
   "test_ipfile test_windows" "a comma ending a line is accepted"
 m a4 src/addresses/addressentry.cpp 's/fieldText\.size\(\) >= maxLength/fieldText.size() > maxLength/' \
-  "test_addresses test_mainwindow" "a full entry field still examines keys"
+  "test_addresses test_windows" "a full entry field still examines keys"
 m a5 src/addresses/octetlist.cpp 's/entryText\(p\)\.startsWith\(prefix\)/entryText(p).contains(prefix)/' \
-  "test_addresses test_mainwindow" "typed digits match anywhere, not as a prefix"
+  "test_addresses test_windows" "typed digits match anywhere, not as a prefix"
 m a6 src/addresses/ipfilecommands.cpp 's/if \(result == IPFileWrite::DiskFull\)/if (result == IPFileWrite::Failed)/' \
   "test_windows" "IP file save reports the wrong failure"
 m a7 src/addresses/selectioncheck.cpp 's/zeroEverywhere = zeroEverywhere && list/zeroEverywhere = zeroEverywhere || list/' \
-  "test_addresses test_mainwindow test_run test_windows" "one list holding 0 refuses the start"
+  "test_addresses test_windows test_run" "one list holding 0 refuses the start"
 
 # sweep
 m s1 src/sweep/sweepcontroller.cpp 's/delaySeconds \* 1010/delaySeconds * 1000/' \
-  "test_sweep test_run test_mainwindow" "pacing of 1000 ms per delay second"
+  "test_sweep test_run test_windows" "pacing of 1000 ms per delay second"
 m s2 src/sweep/sweepcontroller.cpp 's/if \(m_pinger\.outstanding\(\) == 0\) \{/if (m_pinger.outstanding() >= 0) {/' \
-  "test_sweep test_run test_mainwindow test_pinger_linux" "a cycle ends without waiting for its replies"
+  "test_sweep test_run test_windows test_pinger_linux" "a cycle ends without waiting for its replies"
 m s3 src/sweep/sweepcontroller.cpp 's/\n    m_pinger\.cancel\(\);\n/\n/' \
-  "test_sweep test_run test_mainwindow" "Stop leaves outstanding requests running"
+  "test_sweep test_run test_windows" "Stop leaves outstanding requests running"
 m s4 src/sweep/sequencemap.cpp 's/arrival >= slot\.time\)/arrival > slot.time)/' \
   "test_icmppacket test_pinger_linux" "a reply arriving at its deadline counts"
 m s5 src/sweep/icmppacket.cpp 's/sum \+= quint32\(bytes\[even\]\) << 8;/sum += quint32(qint8(bytes[even])) << 8;/' \
@@ -74,9 +74,9 @@ m s5 src/sweep/icmppacket.cpp 's/sum \+= quint32\(bytes\[even\]\) << 8;/sum += q
 m s6 src/sweep/icmppacket.cpp 's/const std::size_t headerSize = std::size_t\(datagram\[0\] & 0x0f\) \* 4;/const std::size_t headerSize = MinIpHeaderSize;/' \
   "test_icmppacket test_pinger_linux" "IP header options not skipped"
 m s7 src/sweep/runstatistics.cpp 's/\.left\(5\)/.left(4)/' \
-  "test_sweep test_run test_mainwindow" "percentage cut to four characters"
+  "test_sweep test_run test_windows" "percentage cut to four characters"
 m s8 src/sweep/runstatistics.cpp 's/roundHalfEven\(double\(m_elapsedMs\) \/ 1000\.0\)/m_elapsedMs \/ 1000/' \
-  "test_sweep test_run test_mainwindow" "elapsed seconds truncated instead of rounded"
+  "test_sweep test_run test_windows" "elapsed seconds truncated instead of rounded"
 m s9 src/sweep/pinger_linux.cpp 's/ \|\| error == ENOBUFS\)/)/' \
   "test_pinger_linux" "a send refused for lack of queue room is given up"
 m s10 src/sweep/pinger_linux.cpp 's/arrival = std::min\(readAt, [^;]*;/(void)stamp;/' \
@@ -84,17 +84,17 @@ m s10 src/sweep/pinger_linux.cpp 's/arrival = std::min\(readAt, [^;]*;/(void)sta
 
 # run
 m r1 src/run/sweeprun.cpp 's/name to conitinue!/name to continue!/' \
-  "test_run test_mainwindow" "log-in-use message: its misspelling 'corrected'"
+  "test_run test_windows" "log-in-use message: its misspelling 'corrected'"
 m r2 src/run/sweeprun.cpp 's/(    const TextLog::Status status = m_textLog\.writeSummary\(\n.*\n.*\n)    m_textLog\.close\(\);\n/    m_textLog.close();\n$1/' \
-  "test_run test_mainwindow test_cli" "log closed before its summary is written (swapped calls)"
+  "test_run test_windows test_cli" "log closed before its summary is written (swapped calls)"
 m r3 src/run/sweeprun.cpp 's/(    if \(databaseMode == LogMode::LogAll\)\n        insertIPRecord\(address, now\);\n)(    if \(textMode == LogMode::LogAll && !writeLogLine\(address, now\)\)\n        return;\n)/$2$1/' \
-  "test_run test_mainwindow test_cli" "reply handler: text line before database row (swapped)"
+  "test_run test_windows test_cli" "reply handler: text line before database row (swapped)"
 m r4 src/run/sweeprun.cpp 's/if \(m_logSettings\.TextLogOpen && m_textLog\.flush\(\) == TextLog::Status::DiskFull\)/if (false \&\& m_textLog.flush() == TextLog::Status::DiskFull)/' \
   "test_run test_cli" "the 100 ms flush skips the text log"
 m r5 src/run/sweeprun.cpp 's/(validListSelections\(\)\) \{\n)        closeRefusedStart\(\);\n/$1/' \
-  "test_run test_mainwindow" "a refused start leaves its text log open"
+  "test_run test_windows" "a refused start leaves its text log open"
 m r6 src/run/sweeprun.cpp 's/m_responseCount \+= 1;/m_responseCount += isNew;/' \
-  "test_run test_mainwindow" "only first replies are counted as responses"
+  "test_run test_windows" "only first replies are counted as responses"
 
 # logging
 m l1 src/logging/textlog.cpp 's/generalDateTimeText\(when, m_locale\) \+ QLatin1String\("\\r\\n"\)/generalDateTimeText(when, m_locale) + QLatin1String("\\n")/' \
@@ -116,19 +116,19 @@ m l8 src/logging/logsettingsdialog.cpp 's/cmdFile->setEnabled\(index >= int\(Log
 
 # app
 m p1 src/app/settingscheck.cpp 's/\*timeout > MaxTimeout/*timeout >= MaxTimeout/' \
-  "test_commandline test_mainwindow" "timeout range excludes 32000"
+  "test_commandline test_windows" "timeout range excludes 32000"
 m p2 src/app/commandline.cpp 's/        token = trimSpaces\(token\);\n//' \
-  "test_commandline test_mainwindow test_cli" "command-line tokens not trimmed"
+  "test_commandline test_windows test_cli" "command-line tokens not trimmed"
 m p3 src/app/commandline.cpp 's/\{QLatin1Char\(\x27P\x27\), 3,/{QLatin1Char(\x27P\x27), 4,/' \
   "test_commandline test_cli" "command-line packet size allowed four characters"
 m p4 src/app/mainwindow.cpp 's/if \(startTag\(\) == TagStop\)/if (startTag() == TagStart)/' \
-  "test_mainwindow" "close refused when idle, allowed while sweeping"
+  "test_windows" "close refused when idle, allowed while sweeping"
 m p5 src/app/mainwindow.cpp 's/fraPingInformation, cmdExit,/fraPingInformation,/' \
-  "test_mainwindow" "Exit stays enabled during a sweep"
+  "test_windows" "Exit stays enabled during a sweep"
 m p6 src/app/mainwindow.cpp 's/setWindowTitle\(text \+ QStringLiteral\(" "\) \+ AppTitle\)/setWindowTitle(AppTitle + QStringLiteral(" ") + text)/' \
-  "test_mainwindow" "minimised caption in the wrong order"
+  "test_windows" "minimised caption in the wrong order"
 m p7 src/app/mainwindow.cpp 's/if \(isFocusMove\(static_cast<QFocusEvent \*>\(event\)->reason\(\)\)\)/if (true)/' \
-  "test_mainwindow" "any focus loss (a message box) selects in the list"
+  "test_windows" "any focus loss (a message box) selects in the list"
 m p8 src/app/startup.cpp 's/trimmed\.at\(0\)\.toUpper\(\) == /trimmed.at(0) == /' \
   "test_commandline test_cli" "/s in lower case no longer hides"
 m p9 src/app/commandlinehelp.cpp 's/closedByOk && !commandLine\.isEmpty\(\)/closedByOk/' \
@@ -136,15 +136,15 @@ m p9 src/app/commandlinehelp.cpp 's/closedByOk && !commandLine\.isEmpty\(\)/clos
 
 # about
 m b1 src/about/typedcharacters.cpp 's/m_text == revealWord\(\)/m_text.compare(revealWord(), Qt::CaseInsensitive) == 0/' \
-  "test_about" "reveal word matched without case"
+  "test_windows" "reveal word matched without case"
 m b2 src/about/typedcharacters.cpp 's/revealWord\(\)\.size\(\) \+ 1/revealWord().size()/' \
-  "test_about" "typed buffer kept one character too short"
+  "test_windows" "typed buffer kept one character too short"
 m b3 src/about/aboutdialog.cpp 's/return \(outerWidthTwips - PictureCentring\) \/ 2;/return (outerWidthTwips - PictureCentring) >> 1;/' \
-  "test_about" "picture position floors instead of truncating"
+  "test_windows" "picture position floors instead of truncating"
 m b4 src/about/aboutdialog.cpp 's/    cmdCommandLine->setEnabled\(true\);\n//' \
-  "test_about" "the tick does not enable Command Line again"
+  "test_windows" "the tick does not enable Command Line again"
 m b5 src/about/aboutdialog.cpp 's/if \(event->key\(\) == Qt::Key_Escape && event->modifiers\(\) == Qt::NoModifier\)/if (false)/' \
-  "test_about" "Escape closes the About window"
+  "test_windows" "Escape closes the About window"
 
 # ---------------------------------------------------------------------------
 

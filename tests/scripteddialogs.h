@@ -2,7 +2,6 @@
 
 #include "app/dialogs.h"
 
-#include <QList>
 #include <QQueue>
 #include <QString>
 
@@ -17,10 +16,14 @@ class ScriptedDialogs final : public vexal::Dialogs
 public:
     struct Message
     {
-        QString title;
-        QString text;
+        QString title, text;
         Icon icon;
         Buttons buttons;
+        QString shown() const { return title + '|' + text; }
+    };
+    struct RecordedFileRequest : FileRequest
+    {
+        bool save = false;
     };
 
     Answer message(QWidget *, const QString &title, const QString &text, Icon icon,
@@ -33,11 +36,6 @@ public:
             return answers.dequeue();
         return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
     }
-    struct RecordedFileRequest : FileRequest
-    {
-        bool save = false;
-    };
-
     std::optional<QString> openFile(QWidget *, const FileRequest &request) override
     {
         fileRequests.append({request, false});

@@ -1,16 +1,25 @@
-// The secondary windows and the IP file commands, headless.
-#include "windowrig.h"
+// Every window on the real widgets, headless: the main window (what only it
+// does; the run behind it is tested in test_run.cpp), the log settings,
+// command-line help and About windows, and the IP file commands.
+#include "qtprinters.h"
 
+#include "fakescheduler.h"
+#include "manualclock.h"
+#include "scripteddialogs.h"
+
+#include "about/aboutdialog.h"
+#include "about/typedcharacters.h"
 #include "addresses/ipfilecommands.h"
 #include "app/commandlinehelp.h"
 #include "app/commandlinehelpdialog.h"
+#include "app/mainwindow.h"
+#include "common/logsettings.h"
 #include "logging/logsettingsdialog.h"
+#include "run/sweeprun.h"
+#include "sweep/fakepinger.h"
 
-#include <QFile>
-#include <QRadioButton>
-#include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
@@ -18,117 +27,331 @@ using namespace vexal;
 
 namespace {
 
-void expectFixedAndCentred(QWidget *window, const char *name, const char *title, QSize size)
+// The text a user reads on a control: a frame's title, a button's caption, a label's text.
+QString caption(const QWidget *control)
 {
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    EXPECT_EQ(window->objectName() + '|' + window->windowTitle(), QStringLiteral("%1|%2").arg(name, title));
-    EXPECT_EQ(window->size(), size);
-    EXPECT_FALSE(window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-    const QPoint screen = QGuiApplication::primaryScreen()->geometry().center();
-    EXPECT_LE((window->frameGeometry().center() - screen).manhattanLength(), 8);
+    if (auto *box = qobject_cast<const QGroupBox *>(control))
+        return box->title();
+    if (auto *button = qobject_cast<const QAbstractButton *>(control))
+        return button->text();
+    return qobject_cast<const QLabel *>(control)->text();
 }
 
-struct LogRig
+using CaptionRow = std::pair<const char *, const char *>; // objectName, caption
+
+// Every row's control shows its caption exactly; a wrapped label fits its box.
+template<typename Rows>
+void expectCaptions(const QWidget *window, const Rows &rows)
 {
-    void open()
-    {
-        window = std::make_unique<LogSettingsDialog>(settings, dialogs);
-        window->show();
+    for (const auto &[name, text] : rows) {
+        const QWidget *control = window->findChild<QWidget *>(QLatin1String(name));
+        ASSERT_NE(control, nullptr) << name;
+        EXPECT_EQ(caption(control), QString::fromUtf8(text)) << name;
+        if (auto *label = qobject_cast<const QLabel *>(control); label && label->wordWrap()) {
+            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << name << " fits";
+        }
     }
-    template<typename W = QPushButton>
-    W *find(const QString &name) const { return window->findChild<W *>(name); }
-    QRadioButton *fileType(int i) const { return find<QRadioButton>(QStringLiteral("optFileType%1").arg(i)); }
-    QRadioButton *databaseType(int i) const { return find<QRadioButton>(QStringLiteral("optDatabaseType%1").arg(i)); }
-    void close() const { find(QStringLiteral("cmdClose"))->click(); }
+}
+
+// A shown window: "objectName|title", size, icon, which of minimise and
+// maximise its title bar offers, and centred on the screen.
+void expectWindow(QWidget *window, const QString &nameAndTitle, QSize size, Qt::WindowFlags minMax = {})
+{
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    EXPECT_EQ(window->objectName() + '|' + window->windowTitle(), nameAndTitle);
+    EXPECT_EQ(window->size(), size);
+    EXPECT_FALSE(window->windowIcon().isNull());
+    const Qt::WindowFlags boxes = Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint;
+    EXPECT_EQ(window->windowFlags() & boxes, minMax);
+    const QPoint offCentre = window->frameGeometry().center() - window->screen()->geometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2);
+}
+
+// The real main window with a scripted network, clock, scheduler and dialogs.
+struct WindowRig
+{
+    explicit WindowRig(const QString &commandLine = QString())
+        : window(std::make_unique<MainWindow>(
+              MainWindowServices{dialogs, pinger, scheduler, clock, logSettings}, commandLine))
+    {
+    }
+
+    template<typename W = QWidget>
+    W *find(const char *name) const { return window->findChild<W *>(QLatin1String(name)); }
+    QListWidget *list(int k) const { return window->findChild<QListWidget *>(QStringLiteral("lstIP%1").arg(k)); }
+    QLineEdit *octetField(int k) const { return window->findChild<QLineEdit *>(QStringLiteral("txtIP%1").arg(k)); }
+    QString text(const char *labelName) const { return find<QLabel>(labelName)->text(); }
+    int selectedCount(int k) const { return int(list(k)->selectedItems().size()); }
+    void clickStart() const { find<QPushButton>("cmdStart")->click(); }
+    // Shown, exposed and active, so that keys and the focus behave as on a desktop.
+    bool showActive() const
+    {
+        window->show();
+        const bool exposed = QTest::qWaitForWindowExposed(window.get());
+        QApplication::setActiveWindow(window.get());
+        return exposed;
+    }
 
     ScriptedDialogs dialogs;
-    LogSettings settings;
-    std::unique_ptr<LogSettingsDialog> window;
+    FakePinger pinger;
+    FakeScheduler scheduler;
+    ManualClock clock;
+    LogSettings logSettings;
+    std::unique_ptr<MainWindow> window;
 };
 
 } // namespace
 
-TEST(LogSettingsWindow, OpensWithTheStoredModesAndOnlyCloseStoresNewOnes)
+TEST(MainWindow, OpensCentredWithItsCaptionsAndTabOrderAndRefusedStartsChangeNothing)
 {
-    LogRig rig;
-    rig.settings.TextLogMode = LogMode::LogAll;
-    rig.settings.TextLogFile = QStringLiteral("/v/run.txt");
-    rig.settings.DatabaseLogFile = QStringLiteral("/v/run.mdb");
-    rig.open();
-    expectFixedAndCentred(rig.window.get(), "frmLog", "Log Information", {241, 289});
-    const std::pair<const char *, const char *> captions[] = {
-        {"fraFile", "File"}, {"optFileType0", "None"}, {"optFileType1", "Log Unique"}, {"optFileType2", "Log All"},
-        {"lblFileLabel", "File Name:"}, {"cmdFile", "&File"}, {"fraDatabase", "Database"},
-        {"lblDatabaseLabel", "Database Name:"}, {"cmdDatabase", "&Database"}, {"cmdClose", "&Close"},
-        {"lblFile", "/v/run.txt"}, {"lblDatabase", "/v/run.mdb"}};
-    for (const auto &[name, text] : captions)
-        EXPECT_EQ(caption(rig.find<QWidget>(name)), QLatin1String(text)) << name;
-    EXPECT_TRUE(rig.fileType(2)->isChecked() && rig.databaseType(0)->isChecked());
-    EXPECT_TRUE(rig.find("cmdFile")->isEnabled());
-    EXPECT_FALSE(rig.find("cmdDatabase")->isEnabled());
-    rig.fileType(1)->click();
-    rig.databaseType(1)->click();
-    EXPECT_TRUE(rig.find("cmdFile")->isEnabled() && rig.find("cmdDatabase")->isEnabled());
-    rig.window->close(); // the title bar's close stores nothing
-    EXPECT_EQ(rig.settings.TextLogMode, LogMode::LogAll);
-    EXPECT_EQ(rig.settings.DatabaseLogMode, LogMode::LogNone);
+    WindowRig rig;
+    ASSERT_TRUE(rig.showActive());
+    expectWindow(rig.window.get(), "frmPing|Vexal", {409, 463}, Qt::WindowMinimizeButtonHint);
+    const CaptionRow captions[] = {
+        {"cmdStart", "&Start"}, {"cmdLog", "&Log"}, {"cmdSaveIPFile", "S&ave IP File"},
+        {"cmdOpenIPFile", "&Open IP File"}, {"cmdAbout", "A&bout"}, {"cmdExit", "E&xit"},
+        {"chkContinueCycle", "&Continuos Cycle"}, {"lblTimeout", "&Timeout (ms) :"},
+        {"fraIPAddresses", "IP Addresses"}, {"fraUniqueResponses", "Unique Responses"}};
+    expectCaptions(rig.window.get(), captions);
+    for (int k = 0; k < 4; ++k) // entries 0 to 255, none selected
+        EXPECT_EQ(rig.list(k)->count() + rig.list(k)->item(255)->text().toInt() + rig.selectedCount(k), 511);
+    QStringList visited; // with the fields' first texts
+    for (QWidget *w = rig.octetField(0); visited.size() < 17; w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus)
+            visited << w->objectName() + (qobject_cast<QLineEdit *>(w) ? '=' + w->property("text").toString() : "");
+    EXPECT_EQ(visited.join(' '), QStringLiteral("txtIP0= txtIP1= txtIP2= txtIP3= lstIP0 lstIP1 lstIP2 lstIP3 "
+                                                "txtPacketSize=64 txtTimeOut=300 txtDelay=0 chkContinueCycle "
+                                                "cmdStart cmdLog cmdSaveIPFile cmdOpenIPFile cmdAbout"));
 
-    // The file buttons store the name chosen, and a cancelled dialog's empty one.
-    rig.open();
-    rig.dialogs.paths << QStringLiteral("/srv/run.txt") << QStringLiteral("/srv/run.mdb") << std::nullopt;
-    rig.find("cmdFile")->click();
-    rig.databaseType(1)->click();
-    rig.find("cmdDatabase")->click();
-    EXPECT_EQ(rig.settings.TextLogFile + ' ' + rig.settings.DatabaseLogFile, QStringLiteral("/srv/run.txt /srv/run.mdb"));
-    EXPECT_EQ(rig.find<QLabel>("lblDatabase")->text(), QStringLiteral("/srv/run.mdb"));
-    rig.find("cmdDatabase")->click();
-    EXPECT_EQ(rig.settings.DatabaseLogFile + rig.find<QLabel>("lblDatabase")->text(), QString());
-    QStringList requests; // every use starts blank
-    for (const auto &r : rig.dialogs.fileRequests)
-        requests << QStringLiteral("%1|%2|%3|%4|%5").arg(r.title, r.filter).arg(r.flags).arg(r.presetName).arg(r.save);
-    EXPECT_EQ(requests, QStringList({"Log File|Text (*.txt)|*.txt|2052||0", "Log Database|Database (*.mdb)|*.mdb|2052||0",
-                                     "Log Database|Database (*.mdb)|*.mdb|2052||0"}));
-    rig.fileType(0)->click();
-    EXPECT_FALSE(rig.find("cmdFile")->isEnabled());
-    rig.dialogs.paths << QStringLiteral("/srv/other.mdb");
-    rig.find("cmdDatabase")->click();
-    rig.close();
+    // Enter presses Start; the socket is checked first, then the settings,
+    // then the lists; a refused start changes nothing.
+    rig.find<QLineEdit>("txtDelay")->setFocus();
+    QTest::keyClick(rig.find<QLineEdit>("txtDelay"), Qt::Key_Return);
+    rig.find<QLineEdit>("txtPacketSize")->setText(QStringLiteral("abc"));
+    rig.clickStart();
+    rig.pinger.failOpen(QStringLiteral("No socket. Use setcap."));
+    rig.clickStart();
+    const auto &shown = rig.dialogs.messages;
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_EQ(shown[0].shown(), QStringLiteral("List Box|The first list box has no entries selected.  "
+                                               "Please select at least one entry to continue!"));
+    EXPECT_TRUE(shown[0].icon == Dialogs::Icon::Exclamation && shown[0].buttons == Dialogs::Buttons::Ok);
+    EXPECT_TRUE(shown[1].shown().startsWith(QStringLiteral("Packet Size|")));
+    EXPECT_EQ(shown[2].shown(), QStringLiteral("Vexal|No socket. Use setcap."));
+    EXPECT_EQ(rig.window->startTag() + rig.text("lblActualStartTime"), QStringLiteral("Start"));
+    EXPECT_TRUE(rig.find("fraIPAddresses")->isEnabled() && rig.pinger.sentAddresses().isEmpty());
+    QTest::keyClick(rig.find<QLineEdit>("txtDelay"), Qt::Key_Escape); // Escape presses Exit
     EXPECT_FALSE(rig.window->isVisible());
-    EXPECT_EQ(rig.settings.TextLogMode, LogMode::LogNone);
-    EXPECT_EQ(rig.settings.DatabaseLogMode, LogMode::LogUnique);
-    EXPECT_EQ(rig.settings.TextLogFile, QStringLiteral("/srv/run.txt")) << "None keeps the path";
-    EXPECT_TRUE(rig.dialogs.messages.isEmpty());
 }
 
-TEST(LogSettingsWindow, CloseChecksForAFileThenStoresBothModes)
+TEST(MainWindow, OctetFieldsTypeAndPasteThroughThePrefixRuleAndSelectOnlyWhenLeft)
 {
-    const QString fileText = QStringLiteral("Please select a file for logging IP information or select None!");
-    const QString databaseText = QStringLiteral("Please select a IP database for logging information or select None!");
-    const struct { QString textFile, databaseFile; int textChoice, databaseChoice; QString title, text; } cases[] = {
-        {"", "", 2, 0, "File Logging", fileText},
-        {"", "", 0, 1, "Database Logging", databaseText},
-        {"", "", 1, 2, "File Logging", fileText},
-        {"/t/a.txt", "", 1, 1, "Database Logging", databaseText},
-        {"/t/a.txt", "/t/b.mdb", 2, 1, "", ""},
+    WindowRig rig;
+    ASSERT_TRUE(rig.showActive());
+    rig.list(0)->item(77)->setSelected(true); // a mouse selection, replaced by typing
+    // Keys typed into one octet field: its text, and how many entries its list selects.
+    const struct { int k; const char *keys, *text; int selected; } typed[] = {
+        {0, "19", "19", 11},
+        {0, "2*", "192", 1},     // a full field leaves the key to its own limit
+        {3, "ab -1*", "*", 256}, // letters, blanks and signs are discarded
+        {2, "1.2", "1.2", 0},
+    };
+    for (const auto &t : typed) {
+        rig.octetField(t.k)->setFocus();
+        QTest::keyClicks(rig.octetField(t.k), QString::fromLatin1(t.keys));
+        EXPECT_EQ(rig.octetField(t.k)->text() + ' ' + QString::number(rig.selectedCount(t.k)),
+                  QStringLiteral("%1 %2").arg(t.text).arg(t.selected)) << t.keys;
+    }
+    // Losing the focus to a message box, another program or a popup is no
+    // leaving; moving on is, and selects entry 0 when nothing matches.
+    for (Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(rig.octetField(2), &out);
+    }
+    EXPECT_EQ(rig.selectedCount(2), 0);
+    rig.list(3)->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(rig.selectedCount(2) == 1 && rig.list(2)->item(0)->isSelected());
+
+    // A paste is typed through the same rule.
+    QLineEdit *second = rig.octetField(1);
+    second->setFocus();
+    QGuiApplication::clipboard()->setText(QStringLiteral("2x5"));
+    QTest::keyClick(second, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(second->text() + ' ' + QString::number(rig.selectedCount(1)), QStringLiteral("25 7")); // 25, 250-255
+}
+
+TEST(MainWindow, ASweepLocksTheGroupRefusesToCloseAndShowsItsCyclesAndTheMinimisedCaption)
+{
+    WindowRig rig;
+    rig.window->show();
+    rig.find<QLineEdit>("txtDelay")->setText(QStringLiteral("5"));
+    rig.pinger.setAnsweringAll();
+    auto *continuous = rig.find<QCheckBox>("chkContinueCycle");
+    continuous->setChecked(true);
+    EXPECT_TRUE(rig.find("lblCurrentCycle")->isEnabled());
+    for (const auto &[k, p] : {std::pair{0, 10}, {1, 0}, {2, 0}, {3, 1}, {3, 2}}) // 10.0.0.1 and 10.0.0.2
+        rig.list(k)->item(p)->setSelected(true);
+    rig.clickStart();
+    EXPECT_EQ(caption(rig.find("cmdStart")) + ' ' + rig.window->startTag(), QStringLiteral("&Stop Stop"));
+    EXPECT_EQ(rig.text("lblActualStartTime"), QStringLiteral("Dec 5, 2026 07:12:16 PM"));
+    EXPECT_EQ(rig.text("lblActualCurrentAddress") + ' ' + rig.text("lblActualCurrentCycle"),
+              QStringLiteral("10.0.0.1 1"));
+    const char *const locked[] = {"fraIPAddresses", "fraPingInformation", "cmdExit", "cmdLog", "cmdAbout",
+                                  "cmdOpenIPFile", "cmdSaveIPFile"};
+    for (const char *name : locked)
+        EXPECT_FALSE(rig.find(name)->isEnabled()) << name;
+
+    // The title-bar close is refused with a message; while it waits, the
+    // pending step comes due and sends nothing.
+    qsizetype sentDuringMessage = -1;
+    rig.dialogs.onMessage = [&](const ScriptedDialogs::Message &) {
+        rig.scheduler.runNext();
+        sentDuringMessage = rig.pinger.sentAddresses().size();
+    };
+    EXPECT_FALSE(rig.window->close());
+    rig.dialogs.onMessage = nullptr;
+    EXPECT_EQ(sentDuringMessage, 1);
+    ASSERT_EQ(rig.dialogs.messages.size(), 1);
+    EXPECT_EQ(rig.dialogs.messages[0].shown(),
+              QStringLiteral("Vexal|Please stop the current action before exiting the application!"));
+    rig.scheduler.runNext();
+    EXPECT_EQ(rig.text("lblActualCurrentAddress"), QStringLiteral("10.0.0.2"));
+
+    // The second cycle, seen minimised: the caption carries the elapsed time.
+    rig.pinger.deliverReplies();
+    rig.scheduler.runNext();
+    rig.pinger.deliverReplies();
+    EXPECT_EQ(rig.text("lblActualCurrentAddress") + ' ' + rig.text("lblActualCurrentCycle"),
+              QStringLiteral("10.0.0.1 2"));
+    rig.window->showMinimized();
+    rig.clock.advance(65.2);
+    rig.window->run().onClockTick();
+    EXPECT_EQ(rig.window->windowTitle(), QStringLiteral("0000:00:01:05 Vexal"));
+    EXPECT_EQ(rig.text("lblActualAttempts") + ' ' + rig.text("lblActualResponse") + ' '
+                  + rig.text("lblActualPercentage") + ' ' + rig.text("lblUniqueResponses") + ' '
+                  + rig.text("lblActualElapsedTime"),
+              QStringLiteral("3 3 100% Unique IPs: 2 0000:00:01:05"));
+    auto *responses = rig.find<QListWidget>("lstPositiveResponses");
+    ASSERT_EQ(responses->count(), 2);
+    EXPECT_EQ(responses->item(0)->text() + ' ' + responses->item(1)->text(), QStringLiteral("10.0.0.1 10.0.0.2"));
+    rig.window->showNormal();
+    EXPECT_EQ(rig.window->windowTitle(), QStringLiteral("Vexal"));
+
+    rig.clickStart(); // Stop: idle at once, no further request
+    EXPECT_EQ(caption(rig.find("cmdStart")) + ' ' + rig.window->startTag(), QStringLiteral("&Start Start"));
+    for (const char *name : locked)
+        EXPECT_TRUE(rig.find(name)->isEnabled()) << name;
+    EXPECT_FALSE(rig.scheduler.isPending());
+    EXPECT_TRUE(rig.window->close());
+    continuous->setChecked(false);
+    EXPECT_TRUE(rig.text("lblActualCurrentCycle").isEmpty());
+    EXPECT_FALSE(rig.find("lblCurrentCycle")->isEnabled());
+}
+
+TEST(MainWindow, CommandLineIsAppliedOnEveryActivationWhilePending)
+{
+    // Applied at the first showing: minimised, the address selected, started
+    // (that the single cycle's end then ends the process, test_cli shows).
+    WindowRig rig(QStringLiteral("/ip 10.0.0.1 /t 500"));
+    rig.pinger.setAnsweringAll();
+    rig.window->show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(rig.window->isMinimized());
+    EXPECT_EQ(rig.find<QLineEdit>("txtTimeOut")->text(), QStringLiteral("500"));
+    EXPECT_EQ(rig.pinger.sentAddresses(), QList<Ipv4>{makeIpv4(10, 0, 0, 1)});
+    // Once the user has stopped it, the line is no longer pending: a later
+    // single sweep by hand returns to idle.
+    rig.clickStart();
+    EXPECT_FALSE(rig.window->commandLinePending());
+    rig.clickStart();
+    rig.pinger.deliverReplies();
+    rig.scheduler.runNext();
+    EXPECT_EQ(rig.window->startTag(), QStringLiteral("Start"));
+
+    // A start the checks refuse is tried again when a window of the program
+    // shown over this one closes; a message box closing is no activation.
+    WindowRig refused(QStringLiteral("/t 300"));
+    refused.window->show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(refused.dialogs.messages.size(), 1);
+    QDialog over(refused.window.get());
+    QTimer::singleShot(0, &over, &QDialog::reject);
+    refused.window->showModalOver(over);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(refused.dialogs.messages.size(), 2);
+}
+
+TEST(LogSettingsWindow, ShowsTheStoredModesTakesAFileOnlyForAModeThatLogsAndCloseStoresBoth)
+{
+    ScriptedDialogs dialogs;
+    LogSettings settings;
+    settings.TextLogMode = LogMode::LogAll;
+    settings.TextLogFile = QStringLiteral("/v/run.txt");
+    settings.DatabaseLogFile = QStringLiteral("/v/run.mdb");
+    auto window = std::make_unique<LogSettingsDialog>(settings, dialogs);
+    window->show();
+    expectWindow(window.get(), "frmLog|Log Information", {241, 289});
+    const CaptionRow captions[] = {
+        {"fraFile", "File"}, {"optFileType0", "None"}, {"optFileType1", "Log Unique"},
+        {"optFileType2", "Log All"}, {"lblFileLabel", "File Name:"}, {"cmdFile", "&File"},
+        {"fraDatabase", "Database"}, {"lblDatabaseLabel", "Database Name:"},
+        {"cmdDatabase", "&Database"}, {"cmdClose", "&Close"},
+        {"lblFile", "/v/run.txt"}, {"lblDatabase", "/v/run.mdb"}};
+    expectCaptions(window.get(), captions);
+    const auto button = [&](const char *name) { return window->findChild<QAbstractButton *>(name); };
+    EXPECT_TRUE(button("optFileType2")->isChecked() && button("optDatabaseType0")->isChecked());
+
+    // Each file button stores the name chosen, a cancelled dialog an empty one.
+    button("optFileType1")->click();
+    button("optDatabaseType1")->click();
+    dialogs.paths << QStringLiteral("/srv/run.txt") << QStringLiteral("/srv/run.mdb") << std::nullopt;
+    button("cmdFile")->click();
+    button("cmdDatabase")->click();
+    EXPECT_EQ(settings.TextLogFile + ' ' + caption(window->findChild<QLabel *>("lblDatabase")),
+              QStringLiteral("/srv/run.txt /srv/run.mdb"));
+    button("cmdDatabase")->click();
+    EXPECT_EQ(settings.DatabaseLogFile + caption(window->findChild<QLabel *>("lblDatabase")), QString());
+    QStringList requests; // every dialog starts blank
+    for (const auto &r : dialogs.fileRequests)
+        requests << QStringLiteral("%1|%2|%3|%4|%5").arg(r.title, r.filter).arg(r.flags).arg(r.presetName).arg(r.save);
+    EXPECT_EQ(requests, QStringList({"Log File|Text (*.txt)|*.txt|2052||0",
+                                     "Log Database|Database (*.mdb)|*.mdb|2052||0",
+                                     "Log Database|Database (*.mdb)|*.mdb|2052||0"}));
+
+    // Close refuses a mode that logs without a file, and only once both have
+    // one stores both modes; the title bar's close stores nothing.
+    const QString file = QStringLiteral("File Logging|Please select a file for logging IP information or select None!");
+    const QString database =
+        QStringLiteral("Database Logging|Please select a IP database for logging information or select None!");
+    const struct { QString textFile, databaseFile; int textChoice, databaseChoice; bool byClose; QString refusal; } cases[] = {
+        {"", "", 2, 0, true, file},
+        {"", "", 0, 1, true, database},
+        {"", "", 1, 2, true, file},
+        {"/t/a.txt", "", 1, 1, true, database},
+        {"/t/a.txt", "/t/b.mdb", 2, 1, true, ""},
+        {"/t/a.txt", "/t/b.mdb", 0, 2, true, ""}, // None keeps the name
+        {"/t/a.txt", "/t/b.mdb", 1, 1, false, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.textChoice * 10 + c.databaseChoice);
-        LogRig rig;
-        rig.settings.TextLogFile = c.textFile;
-        rig.settings.DatabaseLogFile = c.databaseFile;
-        rig.open();
-        rig.fileType(c.textChoice)->click();
-        rig.databaseType(c.databaseChoice)->click();
-        rig.close();
-        const bool accepted = c.title.isEmpty();
-        ASSERT_EQ(rig.dialogs.messages.size(), accepted ? 0 : 1);
-        if (!accepted) {
-            EXPECT_EQ(rig.dialogs.messages[0].title + '|' + rig.dialogs.messages[0].text, c.title + '|' + c.text);
-            EXPECT_EQ(rig.dialogs.messages[0].icon, Dialogs::Icon::Exclamation);
-        }
-        EXPECT_EQ(rig.window->isVisible(), !accepted);
-        EXPECT_EQ(rig.settings.TextLogMode, LogMode(accepted ? c.textChoice : 0));
-        EXPECT_EQ(rig.settings.DatabaseLogMode, LogMode(accepted ? c.databaseChoice : 0));
+        dialogs.messages.clear();
+        settings = LogSettings();
+        settings.TextLogFile = c.textFile;
+        settings.DatabaseLogFile = c.databaseFile;
+        window = std::make_unique<LogSettingsDialog>(settings, dialogs);
+        window->show();
+        button(qPrintable(QStringLiteral("optFileType%1").arg(c.textChoice)))->click();
+        button(qPrintable(QStringLiteral("optDatabaseType%1").arg(c.databaseChoice)))->click();
+        EXPECT_EQ(button("cmdFile")->isEnabled(), c.textChoice > 0);
+        EXPECT_EQ(button("cmdDatabase")->isEnabled(), c.databaseChoice > 0);
+        c.byClose ? button("cmdClose")->click() : void(window->close());
+        const bool stored = c.byClose && c.refusal.isEmpty();
+        EXPECT_EQ(dialogs.messages.isEmpty() ? QString() : dialogs.messages[0].shown(), c.refusal);
+        EXPECT_TRUE(dialogs.messages.isEmpty() || dialogs.messages[0].icon == Dialogs::Icon::Exclamation);
+        EXPECT_EQ(window->isVisible(), !c.refusal.isEmpty());
+        EXPECT_EQ(settings.TextLogMode, LogMode(stored ? c.textChoice : 0));
+        EXPECT_EQ(settings.DatabaseLogMode, LogMode(stored ? c.databaseChoice : 0));
+        EXPECT_EQ(settings.TextLogFile + settings.DatabaseLogFile, c.textFile + c.databaseFile);
     }
 }
 
@@ -136,9 +359,8 @@ TEST(CommandLineHelpWindow, EveryTextExactAndOnlyOkWithACommandLineEndsTheProces
 {
     CommandLineHelpDialog window;
     window.show();
-    expectFixedAndCentred(&window, "frmCommandLineOptions", "Command Line Options", {319, 476});
-    EXPECT_TRUE(window.findChild<QPushButton *>(QStringLiteral("cmdOK"))->isDefault());
-    const std::pair<const char *, const char *> texts[] = {
+    expectWindow(&window, "frmCommandLineOptions|Command Line Options", {319, 476});
+    const CaptionRow texts[] = {
         {"lblOptions", "Vexal[.exe] [/p] [/t] [/d] [/c] [/lfu | /lfa] [/ldu | /lda] /ip [/s]"},
         {"grpOptions", "Options"}, {"cmdOK", "OK"},
         {"lblp", "/p number"}, {"lblPacket", "Tells Vexal what Packet Size to use."},
@@ -158,58 +380,18 @@ TEST(CommandLineHelpWindow, EveryTextExactAndOnlyOkWithACommandLineEndsTheProces
                         "or an IP file generated by Vexal."},
         {"lbls", "/s"}, {"lblStartupMode", "Tells Vexal to run in hidden mode."},
     };
-    for (const auto &[name, text] : texts) {
-        const QWidget *control = window.findChild<QWidget *>(QLatin1String(name));
-        ASSERT_NE(control, nullptr) << name;
-        EXPECT_EQ(caption(control), QLatin1String(text)) << name;
-        if (auto *label = qobject_cast<const QLabel *>(control); label && label->wordWrap()) {
-            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << name << " fits its box";
-        }
-    }
+    expectCaptions(&window, texts);
     EXPECT_EQ(window.findChildren<QWidget *>().size(), std::size(texts));
 
-    const struct { bool byOk; QString commandLine; bool asksForHelp, ends; } cases[] = {
-        {true, "/?", true, true},   {true, "/p 64 /?", true, true}, {true, "cheese", false, true}, {true, "", false, false},
-        {false, "/?", true, false}, {false, "/ip 10.0.0.1/?", true, false}, {true, "/ ?", false, true},
-    };
-    for (const auto &c : cases) {
-        CommandLineHelpDialog help;
-        help.show();
-        if (c.byOk)
-            QTest::keyClick(&help, Qt::Key_Return); // OK is the default button
-        else
-            help.close();
-        EXPECT_FALSE(help.isVisible());
-        EXPECT_EQ(helpEndsProcess(help.closedByOk(), c.commandLine), c.ends) << c.commandLine.toStdString();
-        EXPECT_EQ(commandLineAsksForHelp(c.commandLine), c.asksForHelp) << c.commandLine.toStdString();
-    }
+    QTest::keyClick(&window, Qt::Key_Return); // OK is the default button
+    EXPECT_TRUE(!window.isVisible() && window.closedByOk());
+    // Help opened from About has no command line: its OK goes back to the program.
+    EXPECT_FALSE(helpEndsProcess(true, QString()) || helpEndsProcess(false, QStringLiteral("/?")));
+    EXPECT_TRUE(helpEndsProcess(true, QStringLiteral("/ ?")) && !commandLineAsksForHelp(QStringLiteral("/ ?")));
+    EXPECT_TRUE(commandLineAsksForHelp(QStringLiteral("/ip 10.0.0.1/?")));
 }
 
-TEST(QtDialogsFilters, DescriptionPatternPairsBecomeQtNameFilters)
-{
-    const std::pair<QString, QStringList> cases[] = {
-        {"IP File (*.ip)|*.ip", {"IP File (*.ip)"}},
-        {"Text (*.txt)|*.txt|All Files (*.*)|*.*", {"Text (*.txt)", "All Files (*.*)"}},
-        {"Logs|*.txt;*.log", {"Logs (*.txt *.log)"}},
-        {"Old (*.old)|*.txt", {"Old (*.txt)"}},
-    };
-    for (const auto &[filter, expected] : cases)
-        EXPECT_EQ(QtDialogs::nameFilters(filter), expected) << filter.toStdString();
-}
-
-namespace {
-
-AddressSet example()
-{
-    AddressSet lists;
-    for (const auto &[k, value] : {std::pair{0, 10}, {1, 0}, {1, 1}, {2, 255}, {3, 1}, {3, 2}, {3, 3}})
-        lists[std::size_t(k)].setSelected(value, true);
-    return lists;
-}
-
-} // namespace
-
-TEST(IPFileCommands, SaveAndOpenCheckTellAFullDiskAndAskAgainAfterAnInvalidFile)
+TEST(IPFileCommands, SaveTellsOnlyAFullDiskAndOpenAsksAgainAfterAnInvalidFile)
 {
     QTemporaryDir folder;
     const auto file = [&](const char *name, const QByteArray &bytes = QByteArray()) {
@@ -217,57 +399,126 @@ TEST(IPFileCommands, SaveAndOpenCheckTellAFullDiskAndAskAgainAfterAnInvalidFile)
         EXPECT_TRUE(bytes.isNull() || (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size()));
         return out.fileName();
     };
+    AddressSet lists, example;
+    for (const auto &[k, value] : {std::pair{0, 10}, {1, 0}, {1, 1}, {2, 255}, {3, 1}, {3, 2}, {3, 3}})
+        example[std::size_t(k)].setSelected(value, true);
     ScriptedDialogs dialogs;
     QWidget window;
-    AddressSet lists;
-    int replaced = 0;
-    bool hourglassWhileReplacing = false;
-    IPFileCommands commands(dialogs, {[&] { return lists; }, [&](const AddressSet &replacement) {
-                                          lists = replacement;
-                                          ++replaced;
-                                          const QCursor *cursor = QGuiApplication::overrideCursor();
-                                          hourglassWhileReplacing = cursor && cursor->shape() == Qt::WaitCursor;
-                                      }}, &window);
-    commands.saveIPFile(); // nothing selected: the list check's message, no dialog
-    EXPECT_TRUE(dialogs.fileRequests.isEmpty());
-    lists = example();
+    IPFileCommands commands(dialogs, {[&] { return lists; }, [&](const AddressSet &loaded) { lists = loaded; }},
+                            &window);
+    // Nothing selected (the list check's message, no dialog), then cancelled,
+    // a missing folder (no full disk), a full disk, and written.
     const QString saved = file("seven.ip");
     dialogs.paths << std::nullopt << file("none/x.ip") << QStringLiteral("/dev/full") << saved;
-    QList<qsizetype> messagesAfter; // cancelled, a missing folder (no full disk), a full disk, written
-    for (int i = 0; i < 4; ++i) {
+    QList<qsizetype> messagesAfter;
+    for (int i = 0; i < 5; ++i) {
         commands.saveIPFile();
         messagesAfter << dialogs.messages.size();
+        lists = example;
     }
-    EXPECT_EQ(messagesAfter, QList<qsizetype>({1, 1, 2, 2})) << "only the full disk is reported";
+    EXPECT_EQ(messagesAfter, QList<qsizetype>({1, 1, 1, 2, 2})) << "only the full disk is reported";
     QFile written(saved);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll(), QByteArray("0,11\r\n1,1\r\n1,2\r\n2,256\r\n3,2\r\n3,3\r\n3,4\r\n"));
-    const qsizetype saves = dialogs.fileRequests.size();
 
-    // Opening asks again after an invalid or missing file until a valid one
-    // is loaded, or the dialog is cancelled; each dialog shows the last name.
+    // Open asks again after an invalid or missing file until a valid one loads or the user cancels.
     lists = {};
-    dialogs.paths << file("bad.ip", "4,1\r\n") << file("missing.ip") << saved << file("bad2.ip", "0,257\r\n") << std::nullopt;
+    dialogs.paths << file("bad.ip", "4,1\r\n") << file("missing.ip") << saved << file("bad2.ip", "0,257\r\n")
+                  << std::nullopt;
     commands.openIPFile();
-    EXPECT_TRUE(lists == example());
-    EXPECT_TRUE(hourglassWhileReplacing);
     commands.openIPFile();
-    EXPECT_EQ(replaced, 1) << "nothing loaded after the cancel";
-    EXPECT_TRUE(lists == example());
-
-    QStringList messages;
-    for (const auto &m : dialogs.messages)
-        messages << m.title + '|' + m.text;
-    const QString invalid = QStringLiteral("IP File|The IP File is invalid.  Please select a different file!");
-    EXPECT_EQ(messages, QStringList({"List Box|The first list box has no entries selected.  Please select at least one entry to continue!",
-                                     "IP File|The IP File has filled up the current disk.  Please resolve the issue and try to saving again!",
-                                     invalid, invalid, invalid}));
-    ASSERT_EQ(dialogs.fileRequests.size(), saves + 5);
-    QStringList presets;
-    for (const auto &r : dialogs.fileRequests) {
-        EXPECT_EQ(QStringLiteral("%1|%2|%3").arg(r.title, r.filter).arg(r.flags), QStringLiteral("IP File|IP File (*.ip)|*.ip|2054"));
-        presets << QFileInfo(r.presetName).fileName() + (r.save ? "!" : "?");
-    }
-    EXPECT_EQ(presets.join(' '), QStringLiteral("! ! x.ip! full! seven.ip? bad.ip? missing.ip? seven.ip? bad2.ip?"));
+    EXPECT_TRUE(lists == example) << "the valid file loaded, nothing after the cancel";
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "no hourglass left behind";
+    QStringList shown;
+    for (const auto &m : dialogs.messages)
+        shown << m.shown();
+    const QString invalid = QStringLiteral("IP File|The IP File is invalid.  Please select a different file!");
+    EXPECT_EQ(shown, QStringList({"List Box|The first list box has no entries selected.  "
+                                  "Please select at least one entry to continue!",
+                                  "IP File|The IP File has filled up the current disk.  "
+                                  "Please resolve the issue and try to saving again!",
+                                  invalid, invalid, invalid}));
+    for (const auto &r : dialogs.fileRequests) // with the filter Qt is given
+        EXPECT_EQ(QStringLiteral("%1|%2|%3|").arg(r.title, r.filter).arg(r.flags) + QtDialogs::nameFilters(r.filter).join(';'),
+                  QStringLiteral("IP File|IP File (*.ip)|*.ip|2054|IP File (*.ip)"));
+}
+
+TEST(About, LayoutLinksAndAPictureThatGrowsInAndTheTickPutsAway)
+{
+    // Typed as the user types: through the window, to whichever control has the focus.
+    const auto type = [](AboutDialog &about, const char *keys) {
+        for (const char *k = keys; *k; ++k)
+            QTest::keyClick(about.windowHandle(), *k);
+    };
+    TypedCharacters typed;
+    AboutDialog about(typed);
+    about.show();
+    expectWindow(&about, "frmAbout|About Vexal", {201, 209});
+    const CaptionRow captions[] = {{"cmdOK", "OK"}, {"cmdCommandLine", "Command Line"}};
+    expectCaptions(&about, captions);
+    auto *cmdOK = about.findChild<QPushButton *>("cmdOK");
+    auto *cmdCommandLine = about.findChild<QPushButton *>("cmdCommandLine");
+    auto *txtAbout = about.findChild<QPlainTextEdit *>("txtAbout");
+    auto *pctAuth = about.findChild<QWidget *>("pctAuth");
+    EXPECT_EQ(QApplication::focusWidget(), cmdOK);
+    const QString text = QStringLiteral("Written by: The Vexal project\r\nVersion Number: 2.0\r\n"
+                                        "E-mail: vexal@example.org\r\nhttps://vexal.example.org/\r\n\r\n"
+                                        "Address:\r\n\tThe Vexal Project\r\n\tP.O. Box 0000\r\n\tAnytown, ST 00000");
+    EXPECT_EQ(AboutDialog::aboutText(), text);
+    EXPECT_EQ(txtAbout->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+
+    QWidget *helpParent = nullptr;
+    QUrl opened;
+    about.setCommandLineHandler([&](QWidget *parent) { helpParent = parent; });
+    about.setUrlOpener([&](const QUrl &url) { opened = url; });
+    QTest::mouseClick(cmdCommandLine, Qt::LeftButton);
+    QTest::mouseClick(about.findChild<QWidget *>("pctMakerLogo"), Qt::LeftButton);
+    EXPECT_EQ(helpParent, &about);
+    EXPECT_EQ(opened, QUrl(QStringLiteral("https://vexal.example.org/")));
+
+    std::vector<QRect> steps;
+    bool usable = false; // whether any control could be used while the photograph grows
+    about.setPictureRepaint([&](const QRect &twips) {
+        steps.push_back(twips);
+        usable |= cmdOK->isEnabled() || cmdCommandLine->isEnabled() || txtAbout->isVisible();
+    });
+    type(about, "zorbel");
+    const int left = AboutDialog::pictureLeft(about.frameGeometry().width() * 15);
+    ASSERT_EQ(steps.size(), 192u + 179u);
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const int n = int(i < 192 ? i : i - 192);
+        ASSERT_EQ(steps[i], QRect(QPoint(left, 480), i < 192 ? QSize(1 + 10 * n, 1) : QSize(1911, 1 + 10 * n))) << i;
+    }
+    EXPECT_FALSE(usable);
+    EXPECT_EQ(pctAuth->geometry(), QRect(left / 15, 32, 127, 118));
+    auto *timer = about.findChild<QTimer *>("tmrPicture");
+    EXPECT_TRUE(pctAuth->isVisible() && timer->isActive() && timer->interval() == 1000);
+    about.onPictureTimerTick();
+    EXPECT_FALSE(pctAuth->isVisible() || timer->isActive());
+    EXPECT_TRUE(txtAbout->isVisible() && cmdOK->isEnabled() && cmdCommandLine->isEnabled());
+
+    QTest::keyClick(about.windowHandle(), Qt::Key_Escape); // no Cancel button: the window stays
+    EXPECT_TRUE(about.isVisible());
+    QTest::mouseClick(cmdOK, Qt::LeftButton);
+    EXPECT_FALSE(about.isVisible());
+    // Integer division truncates towards zero, also for a window narrower than the photograph.
+    for (const auto &[outer, pictureLeft] : {std::pair{3135, 547}, {3015, 487}, {2039, 0}, {2037, -1}, {1000, -520}})
+        EXPECT_EQ(AboutDialog::pictureLeft(outer), pictureLeft) << outer;
+
+    // Only as the very first keys typed since the program started, across
+    // openings, case and all: what each opening types, and whether it reveals.
+    const std::pair<std::vector<const char *>, std::vector<bool>> rows[] = {
+        {{"Zorbel"}, {false}},         {{"zorBel"}, {false}},           {{"xzorbel"}, {false}},
+        {{"zor", "bel"}, {false, true}}, {{"x", "zorbel"}, {false, false}}, {{"zorbel", "zorbel"}, {true, false}},
+        {{"zorbelzorbel"}, {true}},
+    };
+    for (const auto &[openings, reveals] : rows) {
+        TypedCharacters shared;
+        for (std::size_t i = 0; i < openings.size(); ++i) {
+            AboutDialog again(shared);
+            again.show();
+            type(again, openings[i]);
+            EXPECT_EQ(again.findChild<QWidget *>("pctAuth")->isVisible(), reveals[i]) << openings[0] << " opening " << i;
+        }
+    }
 }
