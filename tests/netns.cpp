@@ -26,18 +26,16 @@ int openOwnNetwork() { return ::open("/proc/thread-self/ns/net", O_RDONLY | O_CL
 std::string elsewhere(int target, const std::function<void()> &body)
 {
     const int ours = openOwnNetwork();
-    if (ours < 0 || (target < 0 ? ::unshare(CLONE_NEWNET) : ::setns(target, CLONE_NEWNET)) != 0) {
-        const int error = errno;
-        if (ours >= 0)
-            ::close(ours);
-        return failure("cannot enter the peer network namespace", error);
+    const bool entered = ours >= 0 && (target < 0 ? ::unshare(CLONE_NEWNET) : ::setns(target, CLONE_NEWNET)) == 0;
+    const std::string why = entered ? std::string() : failure("cannot enter the peer network namespace", errno);
+    if (entered) {
+        body();
+        if (::setns(ours, CLONE_NEWNET) != 0)
+            std::abort(); // every later step would act on the wrong network
     }
-    body();
-    const bool back = ::setns(ours, CLONE_NEWNET) == 0;
-    ::close(ours);
-    if (!back) // every later step would act on the wrong network
-        std::abort();
-    return {};
+    if (ours >= 0)
+        ::close(ours);
+    return why;
 }
 
 } // namespace
@@ -101,8 +99,10 @@ std::string PeerNamespace::addVeth(const std::string &ourLink, const std::string
         return "refusing to add links outside a private network namespace";
     if (!m_error.empty())
         return m_error;
+    // ip opens our descriptor of the peer through /proc.
     const std::string peer = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(m_fd);
-    std::string why = runCommand({"ip", "link", "add", ourLink, "type", "veth", "peer", "name", peerLink, "netns", peer});
+    std::string why = runCommand({"ip", "link", "add", ourLink, "type", "veth", "peer", "name", peerLink, "netns",
+                                  peer});
     for (const auto &[link, address, inPeer] : {std::tuple{ourLink, ourAddress, false}, {peerLink, peerAddress, true}})
         for (const std::vector<std::string> &step : {std::vector<std::string>{"ip", "addr", "add", address, "dev", link},
                                                      {"ip", "link", "set", link, "up"}})
@@ -112,9 +112,8 @@ std::string PeerNamespace::addVeth(const std::string &ourLink, const std::string
 
 std::string PeerNamespace::run(const std::vector<std::string> &argv) const
 {
-    std::string why;
-    const std::string entered = inside([&] { why = runCommand(argv); });
-    return entered.empty() ? why : entered;
+    std::string why; // set only once inside: else inside() says why not
+    return inside([&] { why = runCommand(argv); }) + why;
 }
 
 std::string PeerNamespace::inside(const std::function<void()> &body) const

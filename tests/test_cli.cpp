@@ -13,8 +13,6 @@
 
 #include <csignal>
 
-namespace {
-
 class Program : public ::testing::Test
 {
 protected:
@@ -55,8 +53,6 @@ protected:
     QProcess process;
     QByteArray errors;
 };
-
-} // namespace
 
 TEST_F(Program, ASingleHiddenCycleLogsItsRepliesAndEndsByItself)
 {
