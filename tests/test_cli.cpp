@@ -12,19 +12,15 @@
 #include <QTemporaryDir>
 
 #include <csignal>
-#include <cstring>
-
-namespace {
-
-std::string g_noNetwork = "the private network was not entered";
 
 class Program : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        if (!g_noNetwork.empty())
-            GTEST_SKIP() << g_noNetwork;
+        // The program runs in this test's own network, where lo is all there is.
+        if (const std::string why = vexal::netns::enterPrivateNetwork(); !why.empty())
+            GTEST_SKIP() << why;
     }
     void start(const QString &commandLine, const QString &folder = {})
     {
@@ -57,8 +53,6 @@ protected:
     QProcess process;
     QByteArray errors;
 };
-
-} // namespace
 
 TEST_F(Program, ASingleHiddenCycleLogsItsRepliesAndEndsByItself)
 {
@@ -112,8 +106,7 @@ TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
         EXPECT_TRUE(log.mid(summary).contains("\r\nElapsed Time: "));
         const QStringList rows = sql(file("run.mdb"));
         ASSERT_EQ(rows.size(), replies.size()) << "every logged reply is both a line and a committed row";
-        if (options[3] == 'u')
-            EXPECT_EQ(rows.size(), 2);
+        EXPECT_TRUE(options[3] == 'a' || rows.size() == 2) << "Log Unique: each address once";
         for (qsizetype i = 0; i < rows.size(); ++i)
             EXPECT_TRUE(rows[i].contains(QStringLiteral("|127|0|0|%1|").arg(replies[i].at(8) - '0'))
                         && replies[i].startsWith("127.0.0.")) << rows[i].toStdString();
@@ -122,14 +115,9 @@ TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
 
 TEST_F(Program, TheNetworkFailingMidSweepIsSurvivedAndTheSweepGoesOn)
 {
-    const auto ip = [](const char *command) {
-        std::vector<std::string> argv{"ip"};
-        for (const QString &word : QString::fromLatin1(command).split(QLatin1Char(' ')))
-            argv.push_back(word.toStdString());
-        return vexal::netns::runCommand(argv);
+    const auto ip = [](const std::string &arguments) {
+        return vexal::netns::runCommand({"sh", "-c", "ip " + arguments});
     };
-    // Down and up again brings the loopback's routes back, however this ends.
-    const std::shared_ptr<void> restore(nullptr, [&](void *) { ip("link set lo down"), ip("link set lo up"); });
     start(QStringLiteral("/ip 127.0.0.1 /c /d 0 /lfa run.txt /s"));
     WAIT_UNTIL(lines("run.txt") >= 3, 10000);
     // The loopback down: requests still leave and nothing answers. Its
@@ -141,7 +129,7 @@ TEST_F(Program, TheNetworkFailingMidSweepIsSurvivedAndTheSweepGoesOn)
         ASSERT_EQ(process.state(), QProcess::Running) << fault;
     }
     const qsizetype whileDown = lines("run.txt");
-    ip("link set lo down"), ip("link set lo up");
+    ip("link set lo down"), ip("link set lo up"); // which brings the routes back
     WAIT_UNTIL(lines("run.txt") > whileDown, 10000);
     EXPECT_EQ(finish(SIGTERM), 0);
     EXPECT_TRUE(errors.contains("Vexal: cannot send an echo request to 127.0.0.1: Network is unreachable\n"))
@@ -167,7 +155,7 @@ TEST_F(Program, AnErrorLogThatCannotBeWrittenIsToldAndThePreviousOneKeptWhole)
         GTEST_SKIP() << disk.error();
     const QString errorLog = disk.filePath(QStringLiteral("Vexalerr"));
     const QByteArray previous = "Error Log created on 12/4/2026 1:00:00 PM\r\nThe delay, 99, is invalid\r\n";
-    for (const bool readOnly : {false, true}) {
+    for (const bool readOnly : {false, true})
         for (const bool hadOne : {true, false}) {
             SCOPED_TRACE(std::string(readOnly ? "read-only" : "full") + (hadOne ? ", had one" : ""));
             QFile::remove(errorLog);
@@ -177,27 +165,19 @@ TEST_F(Program, AnErrorLogThatCannotBeWrittenIsToldAndThePreviousOneKeptWhole)
             start(QStringLiteral("/p 1000 /ip 127.0.0.1 /s"), disk.path());
             EXPECT_EQ(finish(), 0);
             // The reason is the system's: no room, a read-only file system, a file that cannot be written.
-            EXPECT_TRUE(QRegularExpression(QStringLiteral("Vexal: the error log Vexalerr could not be written in %1 "
-                                                          "\\([A-Z][^\\n]+\\): The packet size, 1000, is invalid\\n")
-                                               .arg(QRegularExpression::escape(disk.path())))
-                            .match(QString::fromLocal8Bit(errors)).hasMatch())
+            EXPECT_TRUE(QString::fromLocal8Bit(errors).contains(QRegularExpression(
+                QStringLiteral("Vexal: the error log Vexalerr could not be written in %1 \\([A-Z][^\\n]+\\): "
+                               "The packet size, 1000, is invalid\\n").arg(QRegularExpression::escape(disk.path())))))
                 << errors.constData();
             EXPECT_EQ(contents(errorLog), hadOne ? previous : QByteArray("<missing>"));
             EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files), hadOne ? QStringList(QStringLiteral("Vexalerr")) : QStringList());
             ASSERT_EQ(disk.setReadOnly(false), "");
             disk.release();
         }
-    }
 }
 
 int main(int argc, char **argv)
 {
-    // Only a run sends packets; listing the tests at build time needs no root.
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        listing = listing || std::strncmp(argv[i], "--gtest_list_tests", 18) == 0;
-    if (!listing)
-        g_noNetwork = vexal::netns::enterPrivateNetwork();
     ::testing::InitGoogleTest(&argc, argv);
     QCoreApplication app(argc, argv);
     return RUN_ALL_TESTS();
