@@ -13,7 +13,6 @@
 #include <QQueue>
 
 #include <functional>
-#include <memory>
 
 // A window for the run: entries set by the test, everything shown recorded,
 // messages answered from a queue (OK, or Cancel for Retry/Cancel, when empty).
@@ -25,6 +24,12 @@ public:
         QString title;
         QString text;
         bool retryCancel = false;
+        bool operator==(const Message &) const = default;
+        friend void PrintTo(const Message &m, std::ostream *os)
+        {
+            *os << (m.retryCancel ? "Retry/Cancel " : "") << '"' << m.title.toStdString() << "\": "
+                << m.text.toStdString();
+        }
     };
 
     vexal::PingSettingsText pingSettingsText() const override { return settings; }
@@ -34,16 +39,14 @@ public:
     void groupState(int state) override { locked = state == 1 ? true : state == 0 ? false : locked; }
     void clearPositiveResponses() override { listed.clear(); }
     void appendPositiveResponses(const QStringList &addresses) override { listed += addresses; }
-    void showCurrentAddress(const QString &address) override { currentAddress = address; }
-    void updateCycleLabel(qint64 cycle) override { this->cycle = cycle; }
+    void showCurrentAddress(const QString &) override {}
+    void updateCycleLabel(qint64) override {}
     void showStartTime(const QString &text) override { captions.startTime = text; }
     void showElapsedTime(const QString &text, bool) override { captions.elapsedTime = text; }
     void showHits(const QString &attempts, const QString &responses, const QString &percentage,
                   const QString &unique) override
     {
-        captions.attempts = attempts;
-        captions.responses = responses;
-        captions.percentage = percentage;
+        captions = {attempts, responses, percentage, captions.startTime, captions.elapsedTime};
         uniqueCaption = unique;
     }
     SummaryCaptions summaryCaptions() override { return captions; }
@@ -65,8 +68,6 @@ public:
     bool running = false;
     bool locked = false;
     QStringList listed;
-    QString currentAddress;
-    qint64 cycle = 0;
     SummaryCaptions captions;
     QString uniqueCaption;
     QList<Message> messages;
@@ -77,13 +78,7 @@ public:
 // A run with a scripted network, clock, scheduler and window.
 struct RunRig
 {
-    RunRig()
-        : run(std::make_unique<vexal::SweepRun>(
-              vexal::RunServices{pinger, scheduler, clock, logSettings}, view))
-    {
-    }
-
-    // Selects one address (one value in each list).
+    // Selects a, b and c in the first three lists and each of last in the fourth.
     void target(int a, int b, int c, std::initializer_list<int> last)
     {
         view.lists = {};
@@ -99,5 +94,5 @@ struct RunRig
     FakeScheduler scheduler;
     ManualClock clock;
     vexal::LogSettings logSettings;
-    std::unique_ptr<vexal::SweepRun> run;
+    vexal::SweepRun run{vexal::RunServices{pinger, scheduler, clock, logSettings}, view};
 };
