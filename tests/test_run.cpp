@@ -1,24 +1,30 @@
 // The logs and the run that writes them, with their faults: real text and
 // database files, a real full or read-only disk, a database locked by
 // another connection, a scripted network and window.
+#include "fakescheduler.h"
 #include "fulldisk.h"
+#include "manualclock.h"
+#include "qtprinters.h"
 #include "realfiles.h"
-#include "runrig.h"
 
 #include "common/datetimetext.h"
+#include "common/logsettings.h"
 #include "common/procedures.h"
 #include "logging/databaselog.h"
 #include "logging/errorlog.h"
 #include "logging/textlog.h"
+#include "run/runview.h"
+#include "run/sweeprun.h"
+#include "sweep/fakepinger.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QQueue>
 #include <QRegularExpression>
 
 #include <sys/stat.h>
 
 using namespace vexal;
-using Message = ScriptedRunView::Message;
 
 namespace {
 
@@ -27,20 +33,72 @@ const QDateTime Evening(QDate(2026, 12, 5), QTime(19, 12, 16));
 const QString LogInUse = QStringLiteral(
     "The selected log file is already in use.  Please select a new file name to conitinue!");
 
-// A continuous run over one answering target (10.0.0.7), one per scheduler step.
-class Run : public ::testing::Test, public RunRig
+// A continuous run over one answering target (10.0.0.7), one per scheduler
+// step, on a scripted network and clock. The fixture is the run's window:
+// entries set by the test, everything shown recorded, messages answered from
+// `answers` (when empty: OK, or Cancel for Retry/Cancel).
+class Run : public ::testing::Test, public RunView
 {
 protected:
+    struct Message
+    {
+        QString title;
+        QString text;
+        bool retryCancel = false;
+        bool operator==(const Message &) const = default;
+        friend void PrintTo(const Message &m, std::ostream *os)
+        {
+            *os << (m.retryCancel ? "Retry/Cancel " : "") << '"' << m.title.toStdString() << "\": "
+                << m.text.toStdString();
+        }
+    };
+
     void SetUp() override
     {
         QLocale::setDefault(UsEnglish);
         pinger.setAnsweringAll();
         target(10, 0, 0, {7});
-        view.settings.delay = QStringLiteral("1");
-        view.continuous = true;
     }
     void TearDown() override { QLocale::setDefault(QLocale::c()); }
 
+    PingSettingsText pingSettingsText() const override { return settings; }
+    AddressSet selections() const override { return lists; }
+    bool continuousCycle() const override { return continuous; }
+    void showRunning(bool on) override { running = on; }
+    void groupState(int state) override { locked = state == 1 ? true : state == 0 ? false : locked; }
+    void clearPositiveResponses() override { listed.clear(); }
+    void appendPositiveResponses(const QStringList &addresses) override { listed += addresses; }
+    void showCurrentAddress(const QString &) override {}
+    void updateCycleLabel(qint64) override {}
+    void showStartTime(const QString &text) override { captions.startTime = text; }
+    void showElapsedTime(const QString &text, bool) override { captions.elapsedTime = text; }
+    void showHits(const QString &attempts, const QString &responses, const QString &percentage,
+                  const QString &unique) override
+    {
+        captions = {attempts, responses, percentage, captions.startTime, captions.elapsedTime};
+        uniqueCaption = unique;
+    }
+    SummaryCaptions summaryCaptions() override { return captions; }
+    Answer showMessage(const QString &title, const QString &text, bool retryCancel) override
+    {
+        messages.append({title, text, retryCancel});
+        if (onMessage)
+            onMessage();
+        if (!answers.isEmpty())
+            return answers.dequeue();
+        return retryCancel ? Answer::Cancel : Answer::Ok;
+    }
+
+    // Selects a, b and c in the first three lists and each of last in the fourth.
+    void target(int a, int b, int c, std::initializer_list<int> last)
+    {
+        lists = {};
+        lists[0].setSelected(a, true);
+        lists[1].setSelected(b, true);
+        lists[2].setSelected(c, true);
+        for (int d : last)
+            lists[3].setSelected(d, true);
+    }
     QString file(const char *name) const { return dir.filePath(QLatin1String(name)); }
     void logs(LogMode text, const QString &textPath, LogMode database = LogMode::LogNone, const QString &databasePath = {})
     {
@@ -49,15 +107,32 @@ protected:
     // n more answered cycles, while the sweep runs.
     void cycles(int n)
     {
-        for (int c = 0; c < n && view.running; ++c) {
+        for (int c = 0; c < n && running; ++c) {
             scheduler.runNext();
             pinger.deliverReplies();
         }
     }
     // The messages shown since the last call.
-    QList<Message> told() { return std::exchange(view.messages, {}); }
+    QList<Message> told() { return std::exchange(messages, {}); }
+
+    PingSettingsText settings{QStringLiteral("64"), QStringLiteral("300"), QStringLiteral("1")};
+    AddressSet lists;
+    bool continuous = true;
+    bool running = false;
+    bool locked = false;
+    QStringList listed;
+    SummaryCaptions captions;
+    QString uniqueCaption;
+    QList<Message> messages;
+    QQueue<Answer> answers;
+    std::function<void()> onMessage;
 
     QTemporaryDir dir;
+    FakePinger pinger;
+    FakeScheduler scheduler;
+    ManualClock clock;
+    LogSettings logSettings;
+    SweepRun run{RunServices{pinger, scheduler, clock, logSettings}, *this};
 };
 // The logs on their own.
 using Logs = Run;
@@ -132,22 +207,21 @@ TEST_F(Run, RepliesAreCountedListedOnceInOrderAndNotAfterTheStop)
 {
     pinger.setAnswering([](Ipv4 a) { return (a & 0xff) != 3; });
     target(10, 1, 2, {1, 2, 3, 4});
-    view.continuous = false;
+    continuous = false;
     // A second run starts its list and unique set afresh.
     for (const char *startTime : {"Dec 5, 2026 07:12:16 PM", "Dec 5, 2026 07:13:21 PM"}) {
         run.onStartClicked();
-        EXPECT_TRUE(view.locked);
-        EXPECT_EQ(view.captions.startTime, QLatin1String(startTime));
+        EXPECT_TRUE(locked);
+        EXPECT_EQ(captions.startTime, QLatin1String(startTime));
         scheduler.runSteps(4);
         pinger.deliverReplies();
-        EXPECT_TRUE(view.running) << "10.1.2.3 is still outstanding";
+        EXPECT_TRUE(running) << "10.1.2.3 is still outstanding";
         clock.advance(65);
         pinger.expireOutstanding();
-        EXPECT_FALSE(view.running || view.locked);
-        EXPECT_EQ(view.listed, QStringList({"10.1.2.1", "10.1.2.2", "10.1.2.4"}));
-        EXPECT_EQ(view.captions.attempts + ' ' + view.captions.responses + ' ' + view.captions.percentage + ' '
-                      + view.uniqueCaption + ' ' + view.captions.elapsedTime,
-                  QStringLiteral("4 of 4 3 75% Unique IPs: 3 0000:00:01:05"));
+        EXPECT_FALSE(running || locked);
+        EXPECT_EQ(listed, QStringList({"10.1.2.1", "10.1.2.2", "10.1.2.4"}));
+        EXPECT_EQ(captions.attempts + ' ' + captions.responses + ' ' + captions.percentage + ' ' + uniqueCaption
+                      + ' ' + captions.elapsedTime, QStringLiteral("4 of 4 3 75% Unique IPs: 3 0000:00:01:05"));
         emit pinger.replied(makeIpv4(10, 1, 2, 3)); // after the stop sequence
         EXPECT_EQ(run.responseCount(), 3);
         EXPECT_EQ(run.uniqueAddresses().count(), 3);
@@ -177,11 +251,8 @@ TEST_F(Run, LogsHoldALineOrRowPerLoggedReplyAndTheTextLogOneSummary)
         clock.advance(1);
     }
     // Readable at once by another connection, and never created over a file.
-    const QString table = QStringLiteral("Vexal Log Table 12/05/2026 19:12:1");
-    EXPECT_EQ(sql(file("log.mdb")), QStringList({table + "6|10|0|0|7|2026-12-05 19:12:16",
-                                                 table + "7|10|0|0|7|2026-12-05 19:12:17",
-                                                 table + "7|10|0|0|7|2026-12-05 19:12:17",
-                                                 table + "7|10|0|0|7|2026-12-05 19:12:17"}));
+    const QString row = QStringLiteral("Vexal Log Table 12/05/2026 19:12:1%1|10|0|0|7|2026-12-05 19:12:1%1");
+    EXPECT_EQ(sql(file("log.mdb")), QStringList({row.arg(6), row.arg(7), row.arg(7), row.arg(7)}));
     EXPECT_EQ(sql(file("log.mdb"), "PRAGMA journal_mode"), QStringList("wal"));
     EXPECT_TRUE(validMDB(file("log.mdb")));
     EXPECT_EQ(DatabaseLog().create(file("log.mdb")), DatabaseLog::Result::OtherError);
@@ -190,7 +261,7 @@ TEST_F(Run, LogsHoldALineOrRowPerLoggedReplyAndTheTextLogOneSummary)
 TEST_F(Run, ARefusedStartLeavesNoLogOpenAndAnotherWriterIsRefused)
 {
     logs(LogMode::LogAll, file("run.txt"));
-    view.lists = {};
+    lists = {};
     run.onStartClicked();
     EXPECT_EQ(told().value(0).title, QStringLiteral("List Box"));
     EXPECT_FALSE(logSettings.TextLogOpen);
@@ -202,7 +273,7 @@ TEST_F(Run, ARefusedStartLeavesNoLogOpenAndAnotherWriterIsRefused)
     other.writeReplyLine(QStringLiteral("10.0.0.8"), Evening);
     run.onStartClicked();
     EXPECT_EQ(told(), QList<Message>({{QStringLiteral("Log File"), LogInUse}}));
-    EXPECT_FALSE(view.running);
+    EXPECT_FALSE(running);
     other.close();
     EXPECT_EQ(contents(file("run.txt")), QByteArray("10.0.0.8 12/5/2026 7:12:16 PM\r\n"));
 }
@@ -211,13 +282,13 @@ TEST_F(Run, ACycleInWhichNoRequestLeftSaysWhy)
 {
     pinger.setRefusing([](Ipv4) { return QStringLiteral("Network is unreachable"); });
     target(10, 0, 0, {7, 8});
-    view.continuous = false;
+    continuous = false;
     run.onStartClicked();
     scheduler.runAll(10);
-    EXPECT_FALSE(view.running);
-    EXPECT_EQ(told(), QList<Message>({{QStringLiteral("Vexal"),
-                                       QStringLiteral("Not one echo request could be sent: Network is unreachable.")}}));
-    EXPECT_EQ(view.captions.attempts, QStringLiteral("2 of 2")) << "refused attempts count";
+    EXPECT_FALSE(running);
+    const Message why{"Vexal", "Not one echo request could be sent: Network is unreachable."};
+    EXPECT_EQ(told(), QList<Message>({why}));
+    EXPECT_EQ(captions.attempts, QStringLiteral("2 of 2")) << "refused attempts count";
 }
 
 TEST_F(Run, DamagedDatabasesAreRefusedUntouchedAndOthersTablesAreKept)
@@ -231,40 +302,38 @@ TEST_F(Run, DamagedDatabasesAreRefusedUntouchedAndOthersTablesAreKept)
     const QList<Message> notValid{{QStringLiteral("Log Database"),
                                    QStringLiteral("The database that you have selected as the log file is not valid.  "
                                                   "Please select a different database log file to continue!")}};
-    const QString ours = QStringLiteral("Vexal Log Table 12/05/2026 19:12:16");
-    const struct { const char *name; QByteArray bytes; const char *setup; QList<Message> told; QStringList rows; } rows[] = {
-        {"text", "not a database, just some words of text\n", nullptr, notValid, {}},
-        {"truncated", real.left(real.size() / 2), nullptr, notValid, {}},
-        {"header only", real.left(100), nullptr, notValid, {}},
-        {"garbage", garbage, nullptr, notValid, {}},
-        {"other tables", {}, "CREATE TABLE hosts(name); INSERT INTO hosts VALUES('a');", {},
-         {ours + QStringLiteral("|10|0|0|7|2026-12-05 19:12:16"), QStringLiteral("hosts|a")}},
-        // As a second start within the same second: refused without a message.
-        {"our name, other columns", {},
-         "CREATE TABLE [Vexal Log Table 12/05/2026 19:12:16](note); "
-         "INSERT INTO [Vexal Log Table 12/05/2026 19:12:16] VALUES('theirs');", {}, {ours + QStringLiteral("|theirs")}},
+    const std::pair<const char *, QByteArray> rows[] = {
+        {"text", "not a database, just some words of text\n"},
+        {"truncated", real.left(real.size() / 2)},
+        {"header only", real.left(100)},
+        {"garbage", garbage},
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        QFile::remove(path);
-        if (row.setup)
-            sql(path, row.setup);
-        else
-            put(path, row.bytes);
-        const QByteArray before = contents(path);
+    for (const auto &[name, bytes] : rows) {
+        SCOPED_TRACE(name);
+        put(path, bytes);
         logs(LogMode::LogAll, file("run.txt"), LogMode::LogAll, path);
         run.onStartClicked();
-        EXPECT_EQ(view.running, row.rows.size() == 2);
-        pinger.deliverReplies();
-        if (view.running)
-            run.onStartClicked();
-        EXPECT_EQ(told(), row.told);
-        EXPECT_FALSE(logSettings.TextLogOpen) << "a refused start closes its text log";
-        if (row.setup)
-            EXPECT_EQ(sql(path), row.rows);
-        else
-            EXPECT_EQ(contents(path), before);
+        EXPECT_FALSE(running || logSettings.TextLogOpen) << "a refused start closes its text log";
+        EXPECT_EQ(told(), notValid);
+        EXPECT_EQ(contents(path), bytes);
         EXPECT_EQ(QDir(dir.path()).entryList({"log.mdb*"}, QDir::Files), QStringList("log.mdb")) << "no -wal, -shm";
+    }
+    // Other programs' tables are kept beside the run's own. A table of the
+    // name the run would use (other columns, as at a second start within the
+    // same second) refuses the start without a message.
+    const QString ours = QStringLiteral("Vexal Log Table 12/05/2026 19:12:16");
+    for (const QString &theirs : {QStringLiteral("hosts"), ours}) {
+        QFile::remove(path);
+        sql(path, "CREATE TABLE [" + theirs.toUtf8() + "](name); INSERT INTO [" + theirs.toUtf8() + "] VALUES('a');");
+        run.onStartClicked();
+        EXPECT_EQ(running, theirs != ours);
+        pinger.deliverReplies();
+        if (running)
+            run.onStartClicked();
+        EXPECT_FALSE(logSettings.TextLogOpen);
+        EXPECT_EQ(told(), QList<Message>());
+        EXPECT_EQ(sql(path), theirs == ours ? QStringList(ours + "|a")
+                                            : QStringList({ours + "|10|0|0|7|2026-12-05 19:12:16", "hosts|a"}));
     }
 }
 
@@ -285,7 +354,7 @@ TEST_F(Run, ADatabaseLockedByAnotherProgramIsToldAndItsRowsWait)
     held.start();
     run.onStartClicked();
     EXPECT_LT(held.elapsed(), 3000) << "the window is never held for long";
-    EXPECT_FALSE(view.running);
+    EXPECT_FALSE(running);
     EXPECT_EQ(told(), QList<Message>({{QStringLiteral("Log Database"),
                                        QStringLiteral("The database log file is locked by another program.  Please try "
                                                       "again when it is free or select a different database log "
@@ -295,19 +364,19 @@ TEST_F(Run, ADatabaseLockedByAnotherProgramIsToldAndItsRowsWait)
     // the file on Retry once the lock is gone.
     other.reset();
     run.onStartClicked();
-    ASSERT_TRUE(view.running);
+    ASSERT_TRUE(running);
     pinger.deliverReplies();
     WAIT_UNTIL(sql(path).size() == 1, 2000);
     other = lock();
-    view.onMessage = [&](const Message &) { other.reset(); };
-    view.answers << RunView::Answer::Retry;
+    onMessage = [&] { other.reset(); };
+    answers << RunView::Answer::Retry;
     cycles(9);
-    WAIT_UNTIL(!view.messages.isEmpty(), 3000);
-    EXPECT_EQ(told(), QList<Message>({{QStringLiteral("Log Database"),
-                                       QStringLiteral("The database log file is locked by another program.  Click Retry "
-                                                      "when it is free to continue or Cancel to end the session!"),
+    WAIT_UNTIL(!messages.isEmpty(), 3000);
+    EXPECT_EQ(told(), QList<Message>({{"Log Database",
+                                       "The database log file is locked by another program.  Click Retry when it "
+                                       "is free to continue or Cancel to end the session!",
                                        true}}));
-    EXPECT_TRUE(view.running);
+    EXPECT_TRUE(running);
     run.onStartClicked();
     EXPECT_EQ(sql(path).size(), 10);
 }
@@ -345,7 +414,7 @@ TEST_F(RunOnDisk, AStartWhoseLogCannotBeWrittenIsRefusedAndNothingChanges)
         logs(row.text ? LogMode::LogAll : LogMode::LogNone, on(row.path),
              row.text ? LogMode::LogNone : LogMode::LogAll, on(row.path));
         run.onStartClicked();
-        EXPECT_FALSE(view.running || view.locked);
+        EXPECT_FALSE(running || locked);
         EXPECT_EQ(told(), QList<Message>({{QLatin1String(row.title), row.message}}));
         ASSERT_EQ(disk.setReadOnly(false), "");
         disk.release();
@@ -372,11 +441,11 @@ TEST_F(RunOnDisk, ATextLogMeetingAFullDiskStopsTheRunAndKeepsEveryWholeLineAndRo
     ASSERT_EQ(rowsBefore.size(), 50);
 
     ASSERT_EQ(disk.fill(), "");
-    for (int i = 0; i < 100 && view.running; ++i) {
+    for (int i = 0; i < 100 && running; ++i) {
         cycles(200);
         QTest::qWait(20);
     }
-    WAIT_UNTIL(!view.running, 2000);
+    WAIT_UNTIL(!running, 2000);
     const QList<Message> shown = told(); // the database may have been told first
     EXPECT_EQ(shown.mid(shown.size() - 1), QList<Message>({full}));
     EXPECT_EQ(pinger.outstanding(), 0);
@@ -396,7 +465,7 @@ TEST_F(RunOnDisk, ATextLogMeetingAFullDiskStopsTheRunAndKeepsEveryWholeLineAndRo
     run.onStartClicked();
     ASSERT_EQ(disk.fill(), "");
     run.onStartClicked();
-    EXPECT_FALSE(view.running || logSettings.TextLogOpen);
+    EXPECT_FALSE(running || logSettings.TextLogOpen);
     EXPECT_EQ(told(), QList<Message>({full}));
 }
 
@@ -404,22 +473,22 @@ TEST_F(RunOnDisk, ADatabaseMeetingAFullDiskAsksRetryOrCancel)
 {
     logs(LogMode::LogNone, {}, LogMode::LogAll, on("log.mdb"));
     run.onStartClicked();
-    ASSERT_TRUE(view.running);
+    ASSERT_TRUE(running);
     ASSERT_EQ(disk.fill(), "");
     // Retry while still full asks again; Cancel ends the session.
-    view.answers << RunView::Answer::Retry << RunView::Answer::Cancel;
-    for (int cycle = 0; cycle < 2000 && view.messages.isEmpty(); ++cycle) {
+    answers << RunView::Answer::Retry << RunView::Answer::Cancel;
+    for (int cycle = 0; cycle < 2000 && messages.isEmpty(); ++cycle) {
         cycles(1);
         if (cycle % 200 == 0)
             QTest::qWait(120);
     }
-    WAIT_UNTIL(!view.running, 2000);
+    WAIT_UNTIL(!running, 2000);
     const Message full{QStringLiteral("Log Database"),
                        QStringLiteral("The drive that the log file is being saved on has become full.  Click Retry "
                                       "when you have freed enough space to continue or Cancel to end the session!"),
                        true};
     EXPECT_EQ(told(), QList<Message>({full, full}));
-    EXPECT_FALSE(logSettings.DatabaseOpen || view.locked);
+    EXPECT_FALSE(logSettings.DatabaseOpen || locked);
 
     // Below the run: a create on the full disk leaves no file, and the rows a
     // commit could not write are kept and written once there is room.
