@@ -263,7 +263,9 @@ TEST_F(Run, ARefusedStartLeavesNoLogOpenAndAnotherWriterIsRefused)
     logs(LogMode::LogAll, file("run.txt"));
     lists = {};
     run.onStartClicked();
-    EXPECT_EQ(told().value(0).title, QStringLiteral("List Box"));
+    const QList<Message> refused = told();
+    ASSERT_EQ(refused.size(), 1);
+    EXPECT_EQ(refused[0].title, QStringLiteral("List Box"));
     EXPECT_FALSE(logSettings.TextLogOpen);
 
     // Another Vexal writing the same file refuses this one.
