@@ -34,13 +34,13 @@ m c1 src/common/numerictext.cpp 's/diff > 0\.5 \|\| \(diff == 0\.5 && std::fmod\
 m c2 src/common/numerictext.cpp 's/while \(end > begin && isBlank/while (false && end > begin && isBlank/' \
   "test_common test_commandline" "trailing blanks of a number not trimmed"
 m c3 src/common/procedures.cpp 's/whole > 255\)/whole > 256)/' \
-  "test_common test_logging test_commandline" "octet range check off by one (256 accepted)"
+  "test_common test_run test_commandline" "octet range check off by one (256 accepted)"
 m c4 src/common/procedures.cpp 's/MMM d, yyyy hh:mm:ss AP/MMM d, yyyy h:mm:ss AP/' \
   "test_common test_run test_windows" "time stamp text: hour without its leading zero"
 m c5 src/common/datetimetext.cpp 's/piece\.text = QStringLiteral\("yyyy"\);/;/' \
-  "test_logging test_run" "date text keeps the locale's two-digit year"
+  "test_run" "date text keeps the locale's two-digit year"
 m c6 src/common/lockedfile_posix.cpp 's/if \(truncate && ::ftruncate/if (false \&\& truncate \&\& ::ftruncate/' \
-  "test_common test_logging test_run" "opening a log does not empty the old file"
+  "test_common test_run" "opening a log does not empty the old file"
 m c7 src/common/ipv4.cpp 's/if \(part >= 10\)/if (part > 10)/' \
   "test_common test_sweep test_run test_windows" "address text loses the tens digit of 10"
 
@@ -98,17 +98,17 @@ m r6 src/run/sweeprun.cpp 's/m_responseCount \+= 1;/m_responseCount += isNew;/' 
 
 # logging
 m l1 src/logging/textlog.cpp 's/generalDateTimeText\(when, m_locale\) \+ QLatin1String\("\\r\\n"\)/generalDateTimeText(when, m_locale) + QLatin1String("\\n")/' \
-  "test_logging test_run test_cli" "reply lines end in LF, not CR LF"
+  "test_run test_cli" "reply lines end in LF, not CR LF"
 m l2 src/logging/textlog.cpp 's/"Actual Responses: "/"Actual Response: "/' \
-  "test_logging test_run test_cli" "summary label text"
+  "test_run test_cli" "summary label text"
 m l3 src/logging/databaselog.cpp 's/rc = m_connection\.exec\("COMMIT"\);/;/' \
-  "test_logging test_run test_cli" "database rows never committed"
+  "test_run test_cli" "database rows never committed"
 m l4 src/logging/databaselog.cpp 's/two\(date\.month\(\)\) \+ dateSep \+ two\(date\.day\(\)\)/two(date.day()) + dateSep + two(date.month())/' \
-  "test_logging test_run" "table name: day and month swapped"
+  "test_run" "table name: day and month swapped"
 m l5 src/logging/databaselog.cpp 's/if \(result != Result::DiskFull && result != Result::Locked\)/if (result != Result::Locked)/' \
-  "test_logging test_run" "rows dropped when the disk is full"
+  "test_run" "rows dropped when the disk is full"
 m l6 src/logging/errorlog.cpp 's/ && file\.write\(bytes\) == bytes\.size\(\)\n        && file\.commit\(\)\)/ \&\& file.write(bytes) == bytes.size())/' \
-  "test_logging test_cli" "error log written but never put in place"
+  "test_run test_cli" "error log written but never put in place"
 m l7 src/logging/logsettingsdialog.cpp 's/    m_settings\.TextLogMode = LogMode\(m_fileTypes->checkedId\(\)\);\n//' \
   "test_windows" "Close does not store the text log mode"
 m l8 src/logging/logsettingsdialog.cpp 's/cmdFile->setEnabled\(index >= int\(LogMode::LogUnique\)\)/cmdFile->setEnabled(index > int(LogMode::LogUnique))/' \
