@@ -1,5 +1,5 @@
 // The echo reply parser, with and without an IPv4 header, and the echo
-// request builder whose messages it must read back.
+// request builders whose messages it must read back.
 #include "fuzzcheck.h"
 #include "sweep/icmppacket.h"
 
@@ -63,5 +63,21 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
         require(!withIpHeader || reply->source == (quint32(identifier) << 16 | sequence),
                 "the source is the header's");
     }
+
+    // The prepared builder stamps the same message a whole build would.
+    EchoRequestBuilder builder;
+    builder.reset(identifier, int(echoData.size()));
+    quint64 tag = 0;
+    for (std::size_t i = 0; i < std::min<std::size_t>(echoData.size(), 8); ++i)
+        tag = tag << 8 | echoData[i];
+    std::vector<quint8> stamped(builder.blank().begin(), builder.blank().end());
+    builder.stamp(stamped, quint16(~identifier), sequence, tag);
+    const auto built = builder.build(sequence, tag);
+    require(internetChecksum(stamped) == 0 && internetChecksum(built) == 0, "stamped and prepared requests sum to zero");
+    std::vector<quint8> answer(built.begin(), built.end());
+    makeReply(answer);
+    const auto reply = parseEchoReply(answer, false);
+    require(reply && reply->sequence == sequence && (!builder.carriesTag() || echoTag(reply->data) == tag),
+            "a prepared request carries its sequence and tag");
     return 0;
 }
