@@ -129,7 +129,7 @@ m p6 src/app/mainwindow.cpp 's/setWindowTitle\(text \+ QStringLiteral\(" "\) \+ 
   "test_windows" "minimised caption in the wrong order"
 m p7 src/app/mainwindow.cpp 's/if \(isFocusMove\(static_cast<QFocusEvent \*>\(event\)->reason\(\)\)\)/if (true)/' \
   "test_windows" "any focus loss (a message box) selects in the list"
-m p8 src/app/startup.cpp 's/trimmed\.at\(0\)\.toUpper\(\) == /trimmed.at(0) == /' \
+m p8 src/app/commandline.cpp 's/return startsWithLetters\(token, QLatin1StringView\("S"\)\);/return token.startsWith(QLatin1Char(\x27S\x27));/' \
   "test_commandline test_cli" "/s in lower case no longer hides"
 m p9 src/app/commandlinehelp.cpp 's/closedByOk && !commandLine\.isEmpty\(\)/closedByOk/' \
   "test_windows test_cli" "help's OK ends the process without a command line"
@@ -177,24 +177,26 @@ mkdir -p "$tree"
 (cd "$root" && git ls-files -co --exclude-standard) | sort > "$work/files"
 (cd "$tree" && find src tests CMakeLists.txt -type f | sort) | comm -13 "$work/files" - |
     while read -r stale; do rm -f "$tree/$stale"; done
-# A run stopped half-way left a mutated file behind, and the copy just gave it
-# back its older time stamp: without a touch its mutated object would look
-# up to date.
+# Every file an earlier run mutated may still have a mutated object (the last
+# one restored is never rebuilt, and a run stopped half-way leaves its file
+# mutated), and the copy just gave it back its older time stamp: without a
+# touch that object would look up to date.
 if [ -f "$work/dirty" ]; then
-    touch "$tree/$(cat "$work/dirty")"
+    sort -u "$work/dirty" | while read -r mutated; do
+        [ -f "$tree/$mutated" ] && touch "$tree/$mutated"
+    done
     rm -f "$work/dirty"
 fi
 
 apply() { # index -> 0 when the file changed
     local i=$1
     cp "$tree/${files[i]}" "$work/pristine"
-    printf '%s' "${files[i]}" > "$work/dirty"
+    printf '%s\n' "${files[i]}" >> "$work/dirty"
     perl -0pi -e "${edits[i]}" "$tree/${files[i]}" || return 1
     ! cmp -s "$work/pristine" "$tree/${files[i]}"
 }
 restore() { # a plain copy: a new time stamp, so the next build recompiles it
     cp "$work/pristine" "$tree/${files[$1]}"
-    rm -f "$work/dirty"
 }
 
 if $check_only; then
