@@ -13,16 +13,14 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-// A real full disk for tests: a tiny tmpfs mounted inside a private mount
-// namespace, so nothing outside the test process ever sees it and it goes
-// away with the process even after a crash. Including this header is enough:
-// before main() it moves the process into its own mount namespace, which is
-// refused once a process has a second thread. Everything here needs root;
-// without it TinyDisk::error() says so and the test skips.
+// A real full disk for tests: a tiny tmpfs in a private mount namespace, so
+// no one outside the test process sees it, even after a crash. Including
+// this header moves the process into that namespace before main(), while it
+// still has one thread. Needs root; without it TinyDisk::error() says why.
 //
 // tmpfs counts whole pages: a file's last, partly used page can still take
 // bytes after fill(), so a test that must fail on its first byte starts the
-// file empty (or fills after the file has reached a page boundary).
+// file empty.
 namespace vexal::fulldisk {
 
 inline std::string errnoText(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
@@ -31,36 +29,28 @@ inline std::string errnoText(const char *what) { return std::string(what) + ": "
 inline const std::string enteredAtStart = [] {
     if (::geteuid() != 0)
         return std::string("a private tmpfs needs root (mount namespaces and mounting); not running as root");
-    if (::unshare(CLONE_NEWNS) != 0)
-        return errno != EINVAL ? errnoText("unshare(CLONE_NEWNS)")
-                               : "unshare(CLONE_NEWNS) refused: the process already runs several threads; "
-                                 "the tiny disk must be set up before any thread starts";
-    // Without this a mount below a shared parent would show in the host.
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return errnoText("making every mount private");
+    // Private mounts: else a mount below a shared parent would show in the host.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return errnoText("a private mount namespace, refused once a second thread runs");
     return std::string();
 }();
 
 class TinyDisk final
 {
 public:
-    // A tmpfs of that many bytes (whole pages) on a new temporary folder,
-    // unmounted and removed again with this object.
+    // A tmpfs of that many bytes on a new temporary folder, gone with this object.
     explicit TinyDisk(qint64 bytes = 256 * 1024)
         : m_folder(QDir::tempPath() + QStringLiteral("/vexal-tinydisk-XXXXXX")), m_error(enteredAtStart),
           m_mountPoint(QFile::encodeName(m_folder.path())), m_ballast(m_mountPoint + "/.ballast")
     {
         const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-        if (m_error.empty() && !m_folder.isValid())
-            m_error = "creating the mount point: " + m_folder.errorString().toStdString();
-        else if (m_error.empty()
-                 && ::mount("vexal-tinydisk", m_mountPoint, "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
-            m_error = errnoText("mounting a tmpfs");
+        if (m_error.empty() && (!m_folder.isValid() || ::mount("vexal-tinydisk", m_mountPoint, "tmpfs",
+                                                               MS_NOSUID | MS_NODEV, options.c_str()) != 0))
+            m_error = errnoText("mounting a tmpfs on a new temporary folder");
     }
     ~TinyDisk()
     {
         // Detached: a file a failed test left open must not keep the mount.
-        // The folder, empty again, goes with m_folder.
         if (m_error.empty())
             ::umount2(m_mountPoint, MNT_DETACH);
     }
@@ -88,8 +78,7 @@ public:
     }
     // Deletes the ballast: the room fill() took is free again.
     void release() { ::unlink(m_ballast); }
-    // Remounts the disk read-only (or writable again): unlike a folder's
-    // mode bits, this holds for root too. Empty on success, else why not.
+    // Unlike a folder's mode bits, a read-only mount holds for root too.
     std::string setReadOnly(bool readOnly)
     {
         const unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
