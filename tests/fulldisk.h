@@ -31,7 +31,7 @@ inline const std::string enteredAtStart = [] {
         return std::string("a private tmpfs needs root (mount namespaces and mounting); not running as root");
     // Private mounts: else a mount below a shared parent would show in the host.
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return errnoText("a private mount namespace, refused once a second thread runs");
+        return errnoText("entering a private mount namespace (refused once a second thread runs)");
     return std::string();
 }();
 
@@ -78,7 +78,7 @@ public:
     }
     // Deletes the ballast: the room fill() took is free again.
     void release() { ::unlink(m_ballast); }
-    // Unlike a folder's mode bits, a read-only mount holds for root too.
+    // Read-only (unlike mode bits, this holds for root too) or writable: empty, or why not.
     std::string setReadOnly(bool readOnly)
     {
         const unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
