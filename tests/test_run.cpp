@@ -35,11 +35,10 @@ const QDateTime Evening(QDate(2026, 12, 5), QTime(19, 12, 16));
 const QString LogInUse = QStringLiteral(
     "The selected log file is already in use.  Please select a new file name to conitinue!");
 
-// A continuous run over one answering target (10.0.0.7), one per scheduler
-// step, on a scripted network and clock. The fixture is the run's window:
-// entries set by the test, everything shown recorded ("title: text", after
-// "Retry/Cancel " for such a box), messages answered from `answers` (when
-// empty: OK, or Cancel for Retry/Cancel).
+// A continuous run over one answering target (10.0.0.7), one per scheduler step, on a
+// scripted network and clock. The fixture is the run's window: entries set by the test,
+// everything shown recorded ("title: text", after "Retry/Cancel " for such a box), and
+// messages answered from `answers` (when empty: OK, or Cancel for Retry/Cancel).
 class Run : public ::testing::Test, public RunView
 {
 protected:
