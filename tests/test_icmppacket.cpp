@@ -43,9 +43,8 @@ TEST(IcmpPacket, ChecksumAndReplyParsingWithOrWithoutIpHeader)
         const Bytes datagram = sampleReply(ihl); // the parsed reply views these bytes
         const auto reply = parseEchoReply(datagram, ihl > 0);
         ASSERT_TRUE(reply) << "ihl " << ihl;
-        EXPECT_EQ(reply->source, ihl ? makeIpv4(198, 51, 100, 2) : 0u);
-        EXPECT_EQ(reply->identifier, 0x1234);
-        EXPECT_EQ(reply->sequence, 0xfffe);
+        EXPECT_EQ(std::tuple(reply->source, reply->identifier, reply->sequence),
+                  std::tuple(ihl ? makeIpv4(198, 51, 100, 2) : 0u, 0x1234, 0xfffe));
         EXPECT_EQ(Bytes(reply->data.begin(), reply->data.end()), (Bytes{'a', 'b', 'c', 'd', 0xff}));
     }
     const std::tuple<const char *, bool, std::function<void(Bytes &)>> rows[] = {
