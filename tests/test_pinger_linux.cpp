@@ -73,41 +73,6 @@ struct Session
     std::vector<qint64> settledAfterMs; // one entry each time it settled
 };
 
-// A scripted host's raw socket answers `requests` echo requests, each delayMs
-// late, `copies` times, with its identifier shifted; 2 s of silence end it.
-// It returns the replies sent: those a test expects ignored did go out.
-int answerEchoRequests(int fd, int requests, int delayMs, int copies, quint16 identifierShift)
-{
-    int sent = 0, answered = 0;
-    std::array<quint8, 1024> packet;
-    sockaddr_in asker{};
-    for (pollfd readable{fd, POLLIN, 0}; answered < requests && ::poll(&readable, 1, 2000) > 0;) {
-        socklen_t length = sizeof asker;
-        const ssize_t n = ::recvfrom(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&asker), &length);
-        const ssize_t ihl = (packet[0] & 0x0f) * 4;
-        if (n < ihl + 8)
-            continue;
-        quint8 *icmp = packet.data() + ihl;
-        // Type 8 becomes 0 and the identifier changes: the checksum is mended
-        // here, not by the code under test, as RFC 1624 does (HC + m + ~m').
-        const quint16 identifier = quint16(qFromBigEndian<quint16>(icmp + 4) + identifierShift);
-        quint32 sum = qFromBigEndian<quint16>(icmp + 2) + (ICMP_ECHO << 8) + qFromBigEndian<quint16>(icmp + 4)
-            + quint16(~identifier);
-        while (sum >> 16)
-            sum = (sum & 0xffff) + (sum >> 16);
-        icmp[0] = ICMP_ECHOREPLY;
-        qToBigEndian(quint16(sum), icmp + 2);
-        qToBigEndian(identifier, icmp + 4);
-        ::usleep(useconds_t(delayMs) * 1000);
-        for (int copy = 0; copy < copies; ++copy)
-            sent += ::sendto(fd, icmp, std::size_t(n - ihl), 0, reinterpret_cast<sockaddr *>(&asker), sizeof asker)
-                == n - ihl;
-        ++answered;
-    }
-    ::close(fd);
-    return sent;
-}
-
 // A private network of the test's own, and a second namespace behind a veth
 // pair, where 198.51.100.2 answers. The parameter is the pinger's mechanism.
 class LinuxPinger : public ::testing::TestWithParam<std::string>
@@ -122,7 +87,10 @@ protected:
     }
     void ours(const std::vector<std::string> &command) { ASSERT_EQ(netns::runCommand(command), ""); }
     void peers(const std::vector<std::string> &command) { ASSERT_EQ(m_peer.run(command), ""); }
-    // answerEchoRequests() in the peer, whose kernel no longer answers itself.
+    // A raw socket in the peer, whose kernel no longer answers, answers
+    // `requests` echo requests, each delayMs late, `copies` times, with its
+    // identifier shifted; 2 s of silence end it. It returns the replies sent:
+    // those a test expects ignored did go out.
     std::future<int> scriptedHost(int requests, int delayMs, int copies = 1, quint16 identifierShift = 0)
     {
         int fd = -1;
@@ -132,7 +100,37 @@ protected:
                 fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
         });
         EXPECT_EQ(::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter), 0) << "no scripted host " << why;
-        return std::async(std::launch::async, answerEchoRequests, fd, requests, delayMs, copies, identifierShift);
+        return std::async(std::launch::async, [=] {
+            int sent = 0, answered = 0;
+            std::array<quint8, 1024> packet;
+            sockaddr_in asker{};
+            for (pollfd readable{fd, POLLIN, 0}; answered < requests && ::poll(&readable, 1, 2000) > 0;) {
+                socklen_t length = sizeof asker;
+                const ssize_t n = ::recvfrom(fd, packet.data(), packet.size(), 0,
+                                             reinterpret_cast<sockaddr *>(&asker), &length);
+                const ssize_t ihl = (packet[0] & 0x0f) * 4;
+                if (n < ihl + 8)
+                    continue;
+                quint8 *icmp = packet.data() + ihl;
+                // Type 8 becomes 0 and the identifier changes: the checksum is mended
+                // here, not by the code under test, as RFC 1624 does (HC + m + ~m').
+                const quint16 identifier = quint16(qFromBigEndian<quint16>(icmp + 4) + identifierShift);
+                quint32 sum = qFromBigEndian<quint16>(icmp + 2) + (ICMP_ECHO << 8)
+                    + qFromBigEndian<quint16>(icmp + 4) + quint16(~identifier);
+                while (sum >> 16)
+                    sum = (sum & 0xffff) + (sum >> 16);
+                icmp[0] = ICMP_ECHOREPLY;
+                qToBigEndian(quint16(sum), icmp + 2);
+                qToBigEndian(identifier, icmp + 4);
+                ::usleep(useconds_t(delayMs) * 1000);
+                for (int copy = 0; copy < copies; ++copy)
+                    sent += ::sendto(fd, icmp, std::size_t(n - ihl), 0, reinterpret_cast<sockaddr *>(&asker),
+                                     sizeof asker) == n - ihl;
+                ++answered;
+            }
+            ::close(fd);
+            return sent;
+        });
     }
 
     netns::PeerNamespace m_peer;
@@ -201,20 +199,19 @@ TEST_P(LinuxPinger, ReportsOnlyOwnTimelyRepliesOnce)
     }
 }
 
-// An ordinary user lacks CAP_NET_RAW. This thread alone (the system call's
-// scope) gives it up while the pinger opens; the permitted set keeps it.
-bool setNetRaw(bool effective)
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2] = {};
-    if (::syscall(SYS_capget, &header, caps) != 0)
-        return false;
-    caps[0].effective = effective ? caps[0].effective | (1u << CAP_NET_RAW) : caps[0].effective & ~(1u << CAP_NET_RAW);
-    return ::syscall(SYS_capset, &header, caps) == 0;
-}
-
 TEST_P(LinuxPinger, UnprivilegedOpenNamesTheFixOrUsesTheDatagramSocket)
 {
+    // An ordinary user lacks CAP_NET_RAW. This thread alone (the system call's
+    // scope) gives it up while the pinger opens; the permitted set keeps it.
+    const auto setNetRaw = [](bool effective) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        if (::syscall(SYS_capget, &header, caps) != 0)
+            return false;
+        const __u32 bit = 1u << CAP_NET_RAW;
+        caps[0].effective = effective ? caps[0].effective | bit : caps[0].effective & ~bit;
+        return ::syscall(SYS_capset, &header, caps) == 0;
+    };
     ASSERT_TRUE(setNetRaw(false));
     const Session run(GetParam(), 1000);
     ASSERT_TRUE(setNetRaw(true));
