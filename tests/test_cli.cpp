@@ -78,7 +78,8 @@ TEST_F(Program, AStartWithoutAddressesFailsAndHelpOrAWindowNeedNoDisplay)
         {"/t 300 /s", 1, QProcess::StandardError, "List Box: The first list box has no entries selected.  "
                                                   "Please select at least one entry to continue!\n"},
         {"/?", 0, QProcess::StandardOutput, "Vexal[.exe] [/p] [/t] [/d] [/c] [/lfu | /lfa] [/ldu | /lda] /ip [/s]\n"},
-        {"/ip 127.0.0.1", 2, QProcess::StandardError, " To sweep without one, put /s on the command line.\n"},
+        {"/ip 127.0.0.1", 2, QProcess::StandardError, "Vexal needs a display (DISPLAY or WAYLAND_DISPLAY is not set). "
+                                                      "To sweep without one, put /s on the command line.\n"},
     };
     for (const auto &[commandLine, status, channel, text] : runs) {
         start(QLatin1String(commandLine));
