@@ -18,6 +18,7 @@
 #include <array>
 #include <fstream>
 #include <future>
+#include <numeric>
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -72,43 +73,6 @@ struct Session
     std::vector<qint64> settledAfterMs; // one entry each time it settled
 };
 
-// A scripted host's raw socket in the peer answers each of `requests` echo
-// requests delayMs after reading it, `copies` times, with its identifier
-// shifted by identifierShift; 2 s without a request end it early, so it
-// always ends. It returns the number of replies sent, so a test knows that
-// the replies it expects ignored really went out.
-int answerEchoRequests(int fd, int requests, int delayMs, int copies, quint16 identifierShift)
-{
-    int sent = 0, answered = 0;
-    std::array<quint8, 1024> packet;
-    sockaddr_in asker{};
-    for (pollfd readable{fd, POLLIN, 0}; answered < requests && ::poll(&readable, 1, 2000) > 0;) {
-        socklen_t length = sizeof asker;
-        const ssize_t n = ::recvfrom(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&asker), &length);
-        const ssize_t ihl = (packet[0] & 0x0f) * 4;
-        if (n < ihl + 8)
-            continue;
-        quint8 *icmp = packet.data() + ihl;
-        // Type 8 becomes 0 and the identifier changes: the checksum is mended
-        // here, not by the code under test, as RFC 1624 does (HC + m + ~m').
-        const quint16 identifier = quint16(qFromBigEndian<quint16>(icmp + 4) + identifierShift);
-        quint32 sum = qFromBigEndian<quint16>(icmp + 2) + (ICMP_ECHO << 8) + qFromBigEndian<quint16>(icmp + 4)
-            + quint16(~identifier);
-        while (sum >> 16)
-            sum = (sum & 0xffff) + (sum >> 16);
-        icmp[0] = ICMP_ECHOREPLY;
-        qToBigEndian(quint16(sum), icmp + 2);
-        qToBigEndian(identifier, icmp + 4);
-        ::usleep(useconds_t(delayMs) * 1000);
-        for (int copy = 0; copy < copies; ++copy)
-            sent += ::sendto(fd, icmp, std::size_t(n - ihl), 0, reinterpret_cast<sockaddr *>(&asker), sizeof asker)
-                == n - ihl;
-        ++answered;
-    }
-    ::close(fd);
-    return sent;
-}
-
 // A private network of the test's own, and a second namespace behind a veth
 // pair, where 198.51.100.2 answers. The parameter is the pinger's mechanism.
 class LinuxPinger : public ::testing::TestWithParam<std::string>
@@ -118,14 +82,15 @@ protected:
     {
         if (const std::string why = netns::enterPrivateNetwork(); !why.empty())
             GTEST_SKIP() << "no private network namespace: " << why;
-        if (!m_peer.error().empty())
-            GTEST_SKIP() << m_peer.error();
         if (const std::string why = m_peer.addVeth("vx0", "198.51.100.1/24", "vx1", "198.51.100.2/24"); !why.empty())
             GTEST_SKIP() << "no veth pair: " << why;
     }
     void ours(const std::vector<std::string> &command) { ASSERT_EQ(netns::runCommand(command), ""); }
     void peers(const std::vector<std::string> &command) { ASSERT_EQ(m_peer.run(command), ""); }
-    // answerEchoRequests() in the peer, whose kernel no longer answers itself.
+    // A raw socket in the peer, whose kernel no longer answers, answers
+    // `requests` echo requests, each delayMs late, `copies` times, with its
+    // identifier shifted; 2 s of silence end it. It returns the replies sent:
+    // those a test expects ignored did go out.
     std::future<int> scriptedHost(int requests, int delayMs, int copies = 1, quint16 identifierShift = 0)
     {
         int fd = -1;
@@ -135,23 +100,51 @@ protected:
                 fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
         });
         EXPECT_EQ(::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter), 0) << "no scripted host " << why;
-        return std::async(std::launch::async, answerEchoRequests, fd, requests, delayMs, copies, identifierShift);
+        return std::async(std::launch::async, [=] {
+            int sent = 0, answered = 0;
+            std::array<quint8, 1024> packet;
+            sockaddr_in asker{};
+            for (pollfd readable{fd, POLLIN, 0}; answered < requests && ::poll(&readable, 1, 2000) > 0;) {
+                socklen_t length = sizeof asker;
+                const ssize_t n = ::recvfrom(fd, packet.data(), packet.size(), 0,
+                                             reinterpret_cast<sockaddr *>(&asker), &length);
+                const ssize_t ihl = (packet[0] & 0x0f) * 4;
+                if (n < ihl + 8)
+                    continue;
+                quint8 *icmp = packet.data() + ihl;
+                // Type 8 becomes 0 and the identifier changes: the checksum is mended
+                // here, not by the code under test, as RFC 1624 does (HC + m + ~m').
+                const quint16 identifier = quint16(qFromBigEndian<quint16>(icmp + 4) + identifierShift);
+                quint32 sum = qFromBigEndian<quint16>(icmp + 2) + (ICMP_ECHO << 8)
+                    + qFromBigEndian<quint16>(icmp + 4) + quint16(~identifier);
+                while (sum >> 16)
+                    sum = (sum & 0xffff) + (sum >> 16);
+                icmp[0] = ICMP_ECHOREPLY;
+                qToBigEndian(quint16(sum), icmp + 2);
+                qToBigEndian(identifier, icmp + 4);
+                ::usleep(useconds_t(delayMs) * 1000);
+                for (int copy = 0; copy < copies; ++copy)
+                    sent += ::sendto(fd, icmp, std::size_t(n - ihl), 0, reinterpret_cast<sockaddr *>(&asker),
+                                     sizeof asker) == n - ihl;
+                ++answered;
+            }
+            ::close(fd);
+            return sent;
+        });
     }
 
     netns::PeerNamespace m_peer;
 };
 
 // Every reply of a back-to-back burst is matched. Cancelled requests end
-// silently, and no cancelled answer slips into the next request, even an
-// untagged one. (A silent host settles after the timeout: see the late rows.)
+// silently, and none of their answers slips into the next request, even an untagged one.
 TEST_P(LinuxPinger, AnswersComeFromTheAddressesPingedAndNoneAfterCancel)
 {
     Session run(GetParam(), 2000);
     ASSERT_EQ(run.error, "");
     run.pinger->setPacketSize(512);
-    std::vector<Ipv4> targets; // clear of 127.0.0.0, which some kernels route as a broadcast address
-    for (Ipv4 address = makeIpv4(127, 0, 16, 0); targets.size() < 4096; ++address)
-        targets.push_back(address);
+    std::vector<Ipv4> targets(4096); // clear of 127.0.0.0, which some kernels route as a broadcast address
+    std::iota(targets.begin(), targets.end(), makeIpv4(127, 0, 16, 0));
     for (Ipv4 target : targets)
         run.pinger->send(target);
     EXPECT_TRUE(run.replies.empty()) << "loopback answers before sendto() returns, yet send() must not call back";
@@ -174,10 +167,9 @@ TEST_P(LinuxPinger, AnswersComeFromTheAddressesPingedAndNoneAfterCancel)
     EXPECT_EQ(run.replies.back(), makeIpv4(127, 0, 0, 2));
 }
 
-// A scripted host answers each of three requests late, twice, or with
-// another identifier. With holdMs the event loop is held that long after
-// sending, as a busy window would hold it: lateness is judged by arrival,
-// not by reading.
+// A scripted host answers three requests late, twice, or with another
+// identifier. holdMs holds the event loop after sending, as a busy window
+// would: lateness is judged by arrival, not by reading.
 TEST_P(LinuxPinger, ReportsOnlyOwnTimelyRepliesOnce)
 {
     const std::tuple<const char *, int, int, int, quint16, bool, int> rows[] = {
@@ -207,21 +199,19 @@ TEST_P(LinuxPinger, ReportsOnlyOwnTimelyRepliesOnce)
     }
 }
 
-// What an ordinary user lacks is CAP_NET_RAW. This thread gives it up while
-// the pinger opens: through the system call it is this thread's alone, and
-// the permitted set keeps it for taking back.
-bool setNetRaw(bool effective)
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2] = {};
-    if (::syscall(SYS_capget, &header, caps) != 0)
-        return false;
-    caps[0].effective = effective ? caps[0].effective | (1u << CAP_NET_RAW) : caps[0].effective & ~(1u << CAP_NET_RAW);
-    return ::syscall(SYS_capset, &header, caps) == 0;
-}
-
 TEST_P(LinuxPinger, UnprivilegedOpenNamesTheFixOrUsesTheDatagramSocket)
 {
+    // An ordinary user lacks CAP_NET_RAW. This thread alone (the system call's
+    // scope) gives it up while the pinger opens; the permitted set keeps it.
+    const auto setNetRaw = [](bool effective) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        if (::syscall(SYS_capget, &header, caps) != 0)
+            return false;
+        const __u32 bit = 1u << CAP_NET_RAW;
+        caps[0].effective = effective ? caps[0].effective | bit : caps[0].effective & ~bit;
+        return ::syscall(SYS_capset, &header, caps) == 0;
+    };
     ASSERT_TRUE(setNetRaw(false));
     const Session run(GetParam(), 1000);
     ASSERT_TRUE(setNetRaw(true));
@@ -234,10 +224,9 @@ TEST_P(LinuxPinger, UnprivilegedOpenNamesTheFixOrUsesTheDatagramSocket)
         EXPECT_EQ(run.error.find(fix) != std::string::npos, GetParam() == "raw") << run.error;
 }
 
-// 198.18.0.0/15 (131,072 targets, twice the sequence numbers of a socket) is
-// routed to a neighbour nobody has, at delay 0 with a 1 s timeout: every
-// request must live its full second. Only 198.18.0.5, near the start, is
-// routed to the peer, where a scripted host answers it half a second late.
+// 198.18.0.0/15 (131,072 targets, twice a socket's sequence numbers) goes to
+// a neighbour nobody has, at delay 0 with a 1 s timeout: every request must live
+// its full second. Only 198.18.0.5 reaches the peer, answered half a second late.
 TEST_P(LinuxPinger, EveryRequestLivesItsFullTimeout)
 {
     ours({"ip", "neigh", "replace", "198.51.100.99", "lladdr", "02:00:00:00:00:63", "dev", "vx0", "nud", "permanent"});
@@ -252,15 +241,16 @@ TEST_P(LinuxPinger, EveryRequestLivesItsFullTimeout)
     // By time t only requests sent by t - timeout may have ended. Samples come
     // between turns of the event loop, so "sent by" is read at the first
     // sample at or after that moment, which errs towards allowing.
-    struct Sample
-    {
-        qint64 ns, sent, ended;
-    };
-    std::vector<Sample> samples;
+    const qint64 timeoutNs = 1'000'000'000;
+    std::vector<std::pair<qint64, qint64>> sentBy; // (ns, requests sent by then)
+    qint64 endedEarly = 0;
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, &sampler, [&] {
-        const qint64 sent = run.controller.attemptCount();
-        samples.push_back({run.clock.nsecsElapsed(), sent, sent - run.pinger->outstanding() - qint64(run.replies.size())});
+        const qint64 now = run.clock.nsecsElapsed(), sent = run.controller.attemptCount();
+        sentBy.emplace_back(now, sent);
+        const qint64 ended = sent - run.pinger->outstanding() - qint64(run.replies.size());
+        const auto then = std::lower_bound(sentBy.begin(), sentBy.end(), std::pair{now - timeoutNs, qint64(0)});
+        endedEarly = std::max(endedEarly, ended - (now < timeoutNs ? 0 : then->second));
     });
     sampler.start(5);
     run.controller.begin({range(198, 198), range(18, 19), range(0, 255), range(0, 255)}, 0, false);
@@ -270,16 +260,8 @@ TEST_P(LinuxPinger, EveryRequestLivesItsFullTimeout)
     EXPECT_EQ(run.controller.attemptCount(), 131072);
     EXPECT_EQ(run.replies, std::vector<Ipv4>{makeIpv4(198, 18, 0, 5)}) << "the late host, and nobody else";
     EXPECT_EQ(host.get(), 1);
-    qint64 endedEarly = 0;
-    const qint64 timeoutNs = 1'000'000'000;
-    for (std::size_t i = 0, j = 0; i < samples.size(); ++i) {
-        while (samples[j].ns < samples[i].ns - timeoutNs) // stops at i at the latest
-            ++j;
-        const qint64 allowed = samples[i].ns < timeoutNs ? 0 : samples[j].sent;
-        endedEarly = std::max(endedEarly, samples[i].ended - allowed);
-    }
-    EXPECT_EQ(endedEarly, 0) << "requests that ended before their timeout, over " << samples.size() << " samples";
-    EXPECT_GT(samples.size(), std::size_t(20));
+    EXPECT_EQ(endedEarly, 0) << "requests that ended before their timeout, over " << sentBy.size() << " samples";
+    EXPECT_GT(sentBy.size(), std::size_t(20));
 }
 
 // A token bucket with a queue of a few dozen packets on our end of the link:
@@ -294,9 +276,8 @@ TEST_P(LinuxPinger, ASendTheKernelRefusesForLackOfRoomIsSentLater)
     ASSERT_EQ(run.error, "");
     run.controller.begin({range(198, 198), range(18, 18), range(0, 1), range(0, 255)}, 0, false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !run.controller.isRunning(); }, 30000));
-    std::vector<Ipv4> everyTarget;
-    for (Ipv4 a = makeIpv4(198, 18, 0, 0); a <= makeIpv4(198, 18, 1, 255); ++a)
-        everyTarget.push_back(a);
+    std::vector<Ipv4> everyTarget(512);
+    std::iota(everyTarget.begin(), everyTarget.end(), makeIpv4(198, 18, 0, 0));
     EXPECT_EQ(netns::runCommand({"sh", "-c", "tc -s qdisc show dev vx0 | grep -q \"dropped [1-9]\""}), "")
         << "the queue was full at times";
     EXPECT_EQ(run.controller.attemptCount(), 512);
