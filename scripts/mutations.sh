@@ -30,19 +30,19 @@ m() { ids+=("$1") files+=("$2") edits+=("$3") tests+=("$4") notes+=("$5"); }
 
 # common
 m c1 src/common/numerictext.cpp 's/diff > 0\.5 \|\| \(diff == 0\.5 && std::fmod\(floor, 2\.0\) != 0\.0\)/diff >= 0.5/' \
-  "test_common test_commandline test_sweep" "rounding: halves go up, not to even"
+  "test_logic test_sweep" "rounding: halves go up, not to even"
 m c2 src/common/numerictext.cpp 's/while \(end > begin && isBlank/while (false && end > begin && isBlank/' \
-  "test_common test_commandline" "trailing blanks of a number not trimmed"
+  "test_logic" "trailing blanks of a number not trimmed"
 m c3 src/common/procedures.cpp 's/whole > 255\)/whole > 256)/' \
-  "test_common test_run test_commandline" "octet range check off by one (256 accepted)"
+  "test_logic test_run" "octet range check off by one (256 accepted)"
 m c4 src/common/procedures.cpp 's/MMM d, yyyy hh:mm:ss AP/MMM d, yyyy h:mm:ss AP/' \
-  "test_common test_run test_windows" "time stamp text: hour without its leading zero"
+  "test_logic test_run test_windows" "time stamp text: hour without its leading zero"
 m c5 src/common/datetimetext.cpp 's/piece\.text = QStringLiteral\("yyyy"\);/;/' \
   "test_run" "date text keeps the locale's two-digit year"
 m c6 src/common/lockedfile_posix.cpp 's/if \(truncate && ::ftruncate/if (false \&\& truncate \&\& ::ftruncate/' \
-  "test_common test_run" "opening a log does not empty the old file"
+  "test_logic test_run" "opening a log does not empty the old file"
 m c7 src/common/ipv4.cpp 's/if \(part >= 10\)/if (part > 10)/' \
-  "test_common test_sweep test_run test_windows" "address text loses the tens digit of 10"
+  "test_logic test_sweep test_run test_windows" "address text loses the tens digit of 10"
 
 # addresses
 m a1 src/addresses/ipfile.cpp 's/out \+= "\\r\\n";/out += "\\n";/' \
@@ -52,13 +52,13 @@ m a2 src/addresses/ipfile.cpp 's/QByteArray::number\(position \+ 1\)/QByteArray:
 m a3 src/addresses/ipfile.cpp 's/if \(!atLineEnd \|\| m_afterComma\)/if (!atLineEnd)/' \
   "test_ipfile test_windows" "a comma ending a line is accepted"
 m a4 src/addresses/addressentry.cpp 's/fieldText\.size\(\) >= maxLength/fieldText.size() > maxLength/' \
-  "test_addresses test_windows" "a full entry field still examines keys"
+  "test_logic test_windows" "a full entry field still examines keys"
 m a5 src/addresses/octetlist.cpp 's/entryText\(p\)\.startsWith\(prefix\)/entryText(p).contains(prefix)/' \
-  "test_addresses test_windows" "typed digits match anywhere, not as a prefix"
+  "test_logic test_windows" "typed digits match anywhere, not as a prefix"
 m a6 src/addresses/ipfilecommands.cpp 's/if \(result == IPFileWrite::DiskFull\)/if (result == IPFileWrite::Failed)/' \
   "test_windows" "IP file save reports the wrong failure"
 m a7 src/addresses/selectioncheck.cpp 's/zeroEverywhere = zeroEverywhere && list/zeroEverywhere = zeroEverywhere || list/' \
-  "test_addresses test_windows test_run" "one list holding 0 refuses the start"
+  "test_logic test_windows test_run" "one list holding 0 refuses the start"
 
 # sweep
 m s1 src/sweep/sweepcontroller.cpp 's/delaySeconds \* 1010/delaySeconds * 1000/' \
@@ -116,11 +116,11 @@ m l8 src/logging/logsettingsdialog.cpp 's/cmdFile->setEnabled\(index >= int\(Log
 
 # app
 m p1 src/app/settingscheck.cpp 's/\*timeout > MaxTimeout/*timeout >= MaxTimeout/' \
-  "test_commandline test_windows" "timeout range excludes 32000"
+  "test_logic test_windows" "timeout range excludes 32000"
 m p2 src/app/commandline.cpp 's/        token = trimSpaces\(token\);\n//' \
-  "test_commandline test_windows test_cli" "command-line tokens not trimmed"
+  "test_logic test_windows test_cli" "command-line tokens not trimmed"
 m p3 src/app/commandline.cpp 's/\{QLatin1Char\(\x27P\x27\), 3,/{QLatin1Char(\x27P\x27), 4,/' \
-  "test_commandline test_cli" "command-line packet size allowed four characters"
+  "test_logic test_cli" "command-line packet size allowed four characters"
 m p4 src/app/mainwindow.cpp 's/if \(startTag\(\) == TagStop\)/if (startTag() == TagStart)/' \
   "test_windows" "close refused when idle, allowed while sweeping"
 m p5 src/app/mainwindow.cpp 's/fraPingInformation, cmdExit,/fraPingInformation,/' \
@@ -130,7 +130,7 @@ m p6 src/app/mainwindow.cpp 's/setWindowTitle\(text \+ QStringLiteral\(" "\) \+ 
 m p7 src/app/mainwindow.cpp 's/if \(isFocusMove\(static_cast<QFocusEvent \*>\(event\)->reason\(\)\)\)/if (true)/' \
   "test_windows" "any focus loss (a message box) selects in the list"
 m p8 src/app/commandline.cpp 's/return startsWithLetters\(token, QLatin1StringView\("S"\)\);/return token.startsWith(QLatin1Char(\x27S\x27));/' \
-  "test_commandline test_cli" "/s in lower case no longer hides"
+  "test_logic test_cli" "/s in lower case no longer hides"
 m p9 src/app/commandlinehelp.cpp 's/closedByOk && !commandLine\.isEmpty\(\)/closedByOk/' \
   "test_windows test_cli" "help's OK ends the process without a command line"
 
