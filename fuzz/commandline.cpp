@@ -1,5 +1,6 @@
 // The command-line parser against a target that checks every call it gets,
-// and the rules it relies on: the address check and numeric text.
+// and the text rules beneath it: the address checks, splitAddress and
+// numeric text.
 #include "app/commandline.h"
 #include "common/ipv4.h"
 #include "common/logsettings.h"
@@ -12,6 +13,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+
+#include <QStringList>
 
 using namespace vexal;
 using vexal::fuzz::require;
@@ -115,6 +118,26 @@ void checkNumericText(const QString &text)
     }
 }
 
+// splitAddress read plainly: four parts between dots, each numeric text
+// whose nearest whole number (halves to even) is a byte.
+std::optional<Octets> splitReference(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    Octets octets{};
+    for (int k = 0; k < 4; ++k) {
+        const auto value = numericValue(parts.at(k));
+        if (!value || *value < -0.5 || *value > 255.5)
+            return std::nullopt;
+        const long long whole = roundHalfEven(*value);
+        if (whole < 0 || whole > 255)
+            return std::nullopt;
+        octets[std::size_t(k)] = quint8(whole);
+    }
+    return octets;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
@@ -129,10 +152,19 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
                 "a log mode is set together with a file the probe accepted");
 
     checkNumericText(text);
+    const std::optional<Octets> split = splitAddress(text);
+    require(split == splitReference(text), "splitAddress follows its rule");
     if (const auto octets = ipOctets(text)) {
-        require(vexal::isValidIP(text), "isValidIP agrees with ipOctets");
+        require(vexal::isValidIP(text) && split == octets, "isValidIP and splitAddress agree with ipOctets");
         const QString dotted = ipv4Text(makeIpv4((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3]));
         require(ipOctets(dotted) == octets, "an address written out reads back the same");
+    }
+    if (const auto strict = parseIpv4(text))
+        require(split && makeIpv4((*split)[0], (*split)[1], (*split)[2], (*split)[3]) == *strict,
+                "a plain dotted quad splits to its own octets");
+    if (split) {
+        const Ipv4 address = makeIpv4((*split)[0], (*split)[1], (*split)[2], (*split)[3]);
+        require(splitAddress(ipv4Text(address)) == split, "an address written out splits back the same");
     }
     return 0;
 }

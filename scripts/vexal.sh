@@ -94,11 +94,11 @@ case "$mode" in
         say "Configuring the fuzzers (clang, libFuzzer) in $fuzz"
         cmake -S "$root" -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g" \
             -DCMAKE_CXX_COMPILER=clang++ \
-            -DVEXAL_FUZZ=ON -DVEXAL_FUZZ_SECONDS="${VEXAL_FUZZ_SECONDS:-45}" \
+            -DVEXAL_FUZZ=ON -DVEXAL_FUZZ_SECONDS="${VEXAL_FUZZ_SECONDS:-60}" \
             -DVEXAL_BUILD_TESTS=OFF -DVEXAL_BUILD_BENCH=OFF
         say "Building the fuzzers (2 jobs)"
         cmake --build "$fuzz" -j 2 --target vexal_fuzzers
-        say "Fuzzing, ${VEXAL_FUZZ_SECONDS:-45} s per target, two at a time"
+        say "Fuzzing, ${VEXAL_FUZZ_SECONDS:-60} s per target, two at a time"
         (cd "$fuzz" && ctest --output-on-failure -j 2)
 
         asan=${VEXAL_ASAN_BUILD_DIR:-$root/build-asan}
