@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -135,7 +134,7 @@ TEST(IPFile, DiskFullIsToldApartFromOtherWriteErrors)
     }
 }
 
-TEST(IPFile, AMillionLinesLoadInBoundedTimeAndMemory)
+TEST(IPFile, AMillionLinesLoadInBoundedMemory)
 {
     QTemporaryDir dir;
     // Written a line at a time: a buffer of the whole file would raise the
@@ -147,10 +146,7 @@ TEST(IPFile, AMillionLinesLoadInBoundedTimeAndMemory)
     out.close();
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
-    QElapsedTimer clock;
-    clock.start();
     const std::optional<AddressSet> lists = readIPFile(out.fileName());
-    EXPECT_LT(clock.elapsed(), 10000);
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT((after.ru_maxrss - before.ru_maxrss) * 1024, out.size() / 2) << "read in chunks, never whole";
     EXPECT_TRUE(lists == AddressSet({OctetList::all(), OctetList::all(), OctetList::all(), OctetList::all()}));
