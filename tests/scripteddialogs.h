@@ -9,8 +9,9 @@
 #include <optional>
 
 // Dialogs for headless window tests: records every message and file request
-// exactly and answers from queues (Ok, or Cancel for Retry/Cancel boxes, when
-// empty; a file dialog is cancelled when its queue is empty or holds nullopt).
+// exactly. A message box answers Ok (Cancel when it offers Retry); a file
+// dialog answers the next queued path, or is cancelled when the queue is
+// empty or holds nullopt.
 class ScriptedDialogs final : public vexal::Dialogs
 {
 public:
@@ -31,26 +32,22 @@ public:
     {
         messages.append({title, text, icon, buttons});
         if (onMessage)
-            onMessage(messages.constLast());
-        if (!answers.isEmpty())
-            return answers.dequeue();
+            onMessage();
         return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
     }
-    std::optional<QString> openFile(QWidget *, const FileRequest &request) override
-    {
-        fileRequests.append({request, false});
-        return paths.isEmpty() ? std::nullopt : paths.dequeue();
-    }
-    std::optional<QString> saveFile(QWidget *, const FileRequest &request) override
-    {
-        fileRequests.append({request, true});
-        return paths.isEmpty() ? std::nullopt : paths.dequeue();
-    }
+    std::optional<QString> openFile(QWidget *, const FileRequest &r) override { return pick(r, false); }
+    std::optional<QString> saveFile(QWidget *, const FileRequest &r) override { return pick(r, true); }
 
     QList<Message> messages;
-    QQueue<Answer> answers;
     QQueue<std::optional<QString>> paths;
     QList<RecordedFileRequest> fileRequests;
     // Runs while the message is "shown", as if inside the modal loop.
-    std::function<void(const Message &)> onMessage;
+    std::function<void()> onMessage;
+
+private:
+    std::optional<QString> pick(const FileRequest &request, bool save)
+    {
+        fileRequests.append({request, save});
+        return paths.isEmpty() ? std::nullopt : paths.dequeue();
+    }
 };
