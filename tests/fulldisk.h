@@ -17,10 +17,8 @@
 // no one outside the test process sees it, even after a crash. Including
 // this header moves the process into that namespace before main(), while it
 // still has one thread. Needs root; without it TinyDisk::error() says why.
-//
-// tmpfs counts whole pages: a file's last, partly used page can still take
-// bytes after fill(), so a test that must fail on its first byte starts the
-// file empty.
+// tmpfs counts whole pages: a file's partly used last page still takes bytes
+// after fill(), so a test that must fail on its first byte starts it empty.
 namespace vexal::fulldisk {
 
 inline std::string errnoText(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
@@ -76,7 +74,6 @@ public:
         ::close(fd);
         return result;
     }
-    // Deletes the ballast: the room fill() took is free again.
     void release() { ::unlink(m_ballast); }
     // Read-only (unlike mode bits, this holds for root too) or writable: empty, or why not.
     std::string setReadOnly(bool readOnly)

@@ -42,10 +42,9 @@ inline QStringList sql(const QString &path, const QByteArray &statements = {})
     sqlite3_open(QFile::encodeName(path).constData(), &db);
     sqlite3_exec(db, statements.isEmpty() ? "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"
                                           : statements.constData(), collect, &tables, nullptr);
-    for (const QString &table : statements.isEmpty() ? tables : QStringList()) {
-        const QByteArray name = table.toUtf8();
-        sqlite3_exec(db, "SELECT '" + name + "', * FROM [" + name + "] ORDER BY rowid", collect, &rows, nullptr);
-    }
+    for (const QString &table : statements.isEmpty() ? tables : QStringList())
+        sqlite3_exec(db, ("SELECT '" + table + "', * FROM [" + table + "] ORDER BY rowid").toUtf8(), collect,
+                     &rows, nullptr);
     sqlite3_close(db);
     return statements.isEmpty() ? rows : tables;
 }
