@@ -306,8 +306,8 @@ TEST_F(RunOnDisk, AStartWhoseLogCannotBeWrittenIsRefusedAndNothingChanges)
     put(on("writable.mdb"), {});
     sql(file("writable.mdb"), "CREATE TABLE theirs(a);");
     ASSERT_EQ(::mount(QFile::encodeName(file("writable.mdb")).constData(), bound, nullptr, MS_BIND, nullptr), 0);
-    const QString inUse = QStringLiteral("Log File: The selected log file is already in use.  Please select a new "
-                                         "file name to conitinue!");
+    const QString inUse = QStringLiteral("Log File: The selected log file is already in use.  Please select "
+                                         "a new file name to conitinue!");
     const QString notCreated = QStringLiteral("Database Log: The database log file was not created.  The most likely "
                                               "cause is the disk is full.  Please correct the problem to continue!");
     const QString cannotWrite = QStringLiteral("Log Database: The database log file cannot be written to.  Please "
