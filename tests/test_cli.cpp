@@ -5,7 +5,6 @@
 #include "netns.h"
 #include "realfiles.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -59,16 +58,15 @@ TEST_F(Program, AHiddenCycleFromA100000CharacterLineLogsItsRepliesAndEndsByItsel
     const QString name(100000 - head.size(), QLatin1Char('n'));
     start(head + name);
     EXPECT_EQ(finish(), 0) << errors.constData();
-    const QList<QByteArray> log = contents(file("run.txt")).split('\n');
-    ASSERT_EQ(log.size(), 3) << "two reply lines and no summary";
-    EXPECT_TRUE(log[0].startsWith("127.0.0.1 ") && log[1].startsWith("127.0.0.2 ") && log[1].endsWith('\r'));
+    // Time stamps aside: two reply lines, CR LF each, and no summary.
+    QString log = QString::fromLatin1(contents(file("run.txt")));
+    EXPECT_EQ(log.remove(QRegularExpression(QStringLiteral(" .+\r"))), QStringLiteral("127.0.0.1\n127.0.0.2\n"));
     const QStringList rows = sql(file("run.mdb"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_TRUE(rows[0].contains(QStringLiteral("|127|0|0|1|")) && rows[1].contains(QStringLiteral("|127|0|0|2|")));
-    const QList<QByteArray> errorLog = contents(file("Vexalerr")).split('\n');
-    ASSERT_EQ(errorLog.size(), 3) << "one refusal and nothing else";
-    EXPECT_TRUE(errorLog[0].startsWith("Error Log created on "));
-    EXPECT_EQ(errorLog[1], ("The file, " + name + ", is invalid\r").toLatin1());
+    QString errorLog = QString::fromLatin1(contents(file("Vexalerr")));
+    EXPECT_EQ(errorLog.remove(QRegularExpression(QStringLiteral(" on .+\r"))),
+              "Error Log created\nThe file, " + name + ", is invalid\r\n") << "one refusal and nothing else";
 }
 
 TEST_F(Program, AStartWithoutAddressesFailsAndHelpOrAWindowNeedNoDisplay)
@@ -91,7 +89,6 @@ TEST_F(Program, AStartWithoutAddressesFailsAndHelpOrAWindowNeedNoDisplay)
 
 TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
 {
-    // Log All: every reply so far; Log Unique: each address once.
     for (const auto &[signal, options] : {std::pair{SIGTERM, "/lfa run.txt /lda run.mdb"},
                                           std::pair{SIGINT, "/lfu run.txt /ldu run.mdb"},
                                           std::pair{SIGHUP, "/lfu run.txt /ldu run.mdb"}}) {
@@ -119,22 +116,19 @@ TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
 
 TEST_F(Program, TheNetworkFailingMidSweepIsSurvivedAndTheSweepGoesOn)
 {
-    const auto ip = [](const std::string &arguments) {
-        return vexal::netns::runCommand({"sh", "-c", "ip " + arguments});
-    };
     start(QStringLiteral("/ip 127.0.0.1 /c /d 0 /lfa run.txt /s"));
     WAIT_UNTIL(lines("run.txt") >= 3, 10000);
     // The loopback down: requests still leave and nothing answers. Its
-    // routes gone: the system refuses every request.
+    // routes gone: the system refuses every request. Down and up once more
+    // brings the routes back.
     for (const char *fault : {"link set lo down", "link set lo up", "route del local 127.0.0.0/8 dev lo table local",
-                              "route del local 127.0.0.1 dev lo table local"}) {
-        ASSERT_EQ(ip(fault), "");
+                              "route del local 127.0.0.1 dev lo table local", "link set lo down", "link set lo up"}) {
+        ASSERT_EQ(vexal::netns::runCommand({"sh", "-c", std::string("ip ") + fault}), "");
         QTest::qWait(300);
         ASSERT_EQ(process.state(), QProcess::Running) << fault;
     }
-    const qsizetype whileDown = lines("run.txt");
-    ip("link set lo down"), ip("link set lo up"); // which brings the routes back
-    WAIT_UNTIL(lines("run.txt") > whileDown, 10000);
+    const qsizetype restored = lines("run.txt");
+    WAIT_UNTIL(lines("run.txt") > restored, 10000);
     EXPECT_EQ(finish(SIGTERM), 0);
     EXPECT_TRUE(errors.contains("Vexal: cannot send an echo request to 127.0.0.1: Network is unreachable\n"))
         << errors.constData();
@@ -148,31 +142,23 @@ TEST_F(Program, AnErrorLogThatCannotBeWrittenIsToldAndThePreviousOneKeptWhole)
         GTEST_SKIP() << disk.error();
     const QString errorLog = disk.filePath(QStringLiteral("Vexalerr"));
     const QByteArray previous = "Error Log created on 12/4/2026 1:00:00 PM\r\nThe delay, 99, is invalid\r\n";
-    for (const bool readOnly : {false, true})
-        for (const bool hadOne : {true, false}) {
-            SCOPED_TRACE(std::string(readOnly ? "read-only" : "full") + (hadOne ? ", had one" : ""));
-            QFile::remove(errorLog);
-            if (hadOne)
-                put(errorLog, previous);
-            ASSERT_EQ(readOnly ? disk.setReadOnly(true) : disk.fill(), "");
-            start(QStringLiteral("/p 1000 /ip 127.0.0.1 /s"), disk.path());
-            EXPECT_EQ(finish(), 0);
-            // The reason is the system's: no room, a read-only file system, a file that cannot be written.
-            EXPECT_TRUE(QString::fromLocal8Bit(errors).contains(QRegularExpression(
-                QStringLiteral("Vexal: the error log Vexalerr could not be written in %1 \\([A-Z][^\\n]+\\): "
-                               "The packet size, 1000, is invalid\\n").arg(QRegularExpression::escape(disk.path())))))
-                << errors.constData();
-            EXPECT_EQ(contents(errorLog), hadOne ? previous : QByteArray("<missing>"));
-            EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files),
-                      hadOne ? QStringList(QStringLiteral("Vexalerr")) : QStringList());
-            ASSERT_EQ(disk.setReadOnly(false), "");
-            disk.release();
-        }
-}
-
-int main(int argc, char **argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    for (const auto &[readOnly, hadOne] : {std::pair{false, true}, {false, false}, {true, true}, {true, false}}) {
+        SCOPED_TRACE(std::string(readOnly ? "read-only" : "full") + (hadOne ? ", had one" : ""));
+        QFile::remove(errorLog);
+        if (hadOne)
+            put(errorLog, previous);
+        ASSERT_EQ(readOnly ? disk.setReadOnly(true) : disk.fill(), "");
+        start(QStringLiteral("/p 1000 /ip 127.0.0.1 /s"), disk.path());
+        EXPECT_EQ(finish(), 0);
+        // The reason is the system's: no room, a read-only file system, a file that cannot be written.
+        EXPECT_TRUE(QString::fromLocal8Bit(errors).contains(QRegularExpression(
+            QStringLiteral("Vexal: the error log Vexalerr could not be written in %1 \\([A-Z][^\\n]+\\): "
+                           "The packet size, 1000, is invalid\\n").arg(QRegularExpression::escape(disk.path())))))
+            << errors.constData();
+        EXPECT_EQ(contents(errorLog), hadOne ? previous : QByteArray("<missing>"));
+        EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files),
+                  hadOne ? QStringList(QStringLiteral("Vexalerr")) : QStringList());
+        ASSERT_EQ(disk.setReadOnly(false), "");
+        disk.release();
+    }
 }

@@ -112,16 +112,16 @@ TEST(SequenceMap, TakesTimelyMatchingRepliesOnceAndReusesNumbersOnlyWhenFree)
     EXPECT_EQ(full.pending(), SequenceMap::Capacity - 5);
 
     // Untagged: a number that ended at t is free again at t + rest.
+    SequenceMap resting;
+    resting.add(7, 50, 0);  // sequence 0 expires at 50: rests until 150
+    resting.add(7, 500, 0); // sequence 1 is answered at 250: rests until 350
+    ASSERT_TRUE(resting.take(1, 7, 0, 250));
+    ASSERT_EQ(resting.expire(60), 1);
+    for (int i = 2; i < SequenceMap::Capacity; ++i)
+        resting.addRefused(10);
     const std::tuple<const char *, qint64, qint64, int> restRows[] = {
-        {"tagged: no rest", 60, 0, 5}, {"resting", 60, 100, 0}, {"first one rested", 150, 100, 1}, {"all rested", 400, 100, 5}};
-    for (const auto &[name, now, rest, room] : restRows) {
-        SequenceMap resting;
-        resting.add(7, 50, 0);  // sequence 0 expires at 50: rests until 150
-        resting.add(7, 500, 0); // sequence 1 is answered at 250: rests until 350
-        ASSERT_TRUE(resting.take(1, 7, 0, 250));
-        ASSERT_EQ(resting.expire(60), 1);
-        for (int i = 2; i < SequenceMap::Capacity; ++i)
-            resting.addRefused(10);
+        {"tagged: no rest", 60, 0, 5}, {"resting", 60, 100, 0}, {"first one rested", 150, 100, 1},
+        {"all rested", 400, 100, 5}};
+    for (const auto &[name, now, rest, room] : restRows)
         EXPECT_EQ(resting.roomFor(5, now, rest), room) << name;
-    }
 }

@@ -203,25 +203,23 @@ TEST_P(LinuxPinger, UnprivilegedOpenNamesTheFixOrUsesTheDatagramSocket)
 {
     // An ordinary user lacks CAP_NET_RAW. This thread alone (the system call's
     // scope) gives it up while the pinger opens; the permitted set keeps it.
-    const auto setNetRaw = [](bool effective) {
+    // Root holds it: the first flip drops it, the second gives it back.
+    const auto flipNetRaw = [] {
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
         __user_cap_data_struct caps[2] = {};
-        if (::syscall(SYS_capget, &header, caps) != 0)
-            return false;
-        const __u32 bit = 1u << CAP_NET_RAW;
-        caps[0].effective = effective ? caps[0].effective | bit : caps[0].effective & ~bit;
-        return ::syscall(SYS_capset, &header, caps) == 0;
+        const bool read = ::syscall(SYS_capget, &header, caps) == 0;
+        caps[0].effective ^= 1u << CAP_NET_RAW;
+        return read && ::syscall(SYS_capset, &header, caps) == 0;
     };
-    ASSERT_TRUE(setNetRaw(false));
+    ASSERT_TRUE(flipNetRaw());
     const Session run(GetParam(), 1000);
-    ASSERT_TRUE(setNetRaw(true));
+    ASSERT_TRUE(flipNetRaw());
     // Root would open a raw socket; without CAP_NET_RAW only an admitted datagram socket opens.
     EXPECT_EQ(run.error.empty(), GetParam() == "datagram") << run.error;
-    const std::string binary = QCoreApplication::applicationFilePath().toStdString();
-    for (const std::string &fix : {"sudo setcap cap_net_raw+ep " + binary,
-                                   std::string("sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\""),
-                                   std::string("as root")})
-        EXPECT_EQ(run.error.find(fix) != std::string::npos, GetParam() == "raw") << run.error;
+    const std::string fix = "Grant the program the capability it needs with 'sudo setcap cap_net_raw+ep "
+        + QCoreApplication::applicationFilePath().toStdString() + "', or let every group use ICMP datagram sockets "
+          "with 'sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"', or run Vexal as root.";
+    EXPECT_EQ(run.error.find(fix) != std::string::npos, GetParam() == "raw") << run.error;
 }
 
 // 198.18.0.0/15 (131,072 targets, twice a socket's sequence numbers) goes to
@@ -290,10 +288,3 @@ INSTANTIATE_TEST_SUITE_P(Mechanisms, LinuxPinger, ::testing::Values(std::string(
                          [](const auto &info) { return info.param; });
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
