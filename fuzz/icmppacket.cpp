@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
     std::vector<quint8> stamped(builder.blank().begin(), builder.blank().end());
     builder.stamp(stamped, quint16(~identifier), sequence, tag);
     const auto built = builder.build(sequence, tag);
-    require(internetChecksum(stamped) == 0 && internetChecksum(built) == 0, "stamped and prepared requests sum to zero");
+    require(internetChecksum(stamped) == 0 && internetChecksum(built) == 0,
+            "stamped and prepared requests sum to zero");
     std::vector<quint8> answer(built.begin(), built.end());
     makeReply(answer);
     const auto reply = parseEchoReply(answer, false);

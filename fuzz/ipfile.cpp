@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
     const QString in = scratchFile("in.ip");
     {
         QFile file(in);
-        require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes.data(), bytes.size()) == bytes.size(),
+        require(file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                    && file.write(bytes.data(), bytes.size()) == bytes.size(),
                 "the scratch file takes the input");
     }
     require(correctIPFileType(in) == parsed.has_value(), "the file check agrees with the parser");

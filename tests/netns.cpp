@@ -104,8 +104,8 @@ std::string PeerNamespace::addVeth(const std::string &ourLink, const std::string
     std::string why = runCommand({"ip", "link", "add", ourLink, "type", "veth", "peer", "name", peerLink, "netns",
                                   peer});
     for (const auto &[link, address, inPeer] : {std::tuple{ourLink, ourAddress, false}, {peerLink, peerAddress, true}})
-        for (const std::vector<std::string> &step : {std::vector<std::string>{"ip", "addr", "add", address, "dev", link},
-                                                     {"ip", "link", "set", link, "up"}})
+        for (const std::vector<std::string> &step :
+             {std::vector<std::string>{"ip", "addr", "add", address, "dev", link}, {"ip", "link", "set", link, "up"}})
             why = !why.empty() ? why : inPeer ? run(step) : runCommand(step);
     return why;
 }

@@ -97,7 +97,8 @@ TEST(IPFile, ReaderHoldsEveryPairToTheRangesAndIsLenientInLayout)
     EXPECT_TRUE(readAndPopulate(path) == pick({{0, {0}}, {1, {1}}}));
     // A file gone between its check and its read loads nothing, and is refused afterwards.
     QDir(dir.path()).mkdir(QStringLiteral("folder.ip"));
-    for (const QString &name : {QString(), dir.filePath(QStringLiteral("missing.ip")), dir.filePath(QStringLiteral("folder.ip"))}) {
+    for (const QString &name :
+         {QString(), dir.filePath(QStringLiteral("missing.ip")), dir.filePath(QStringLiteral("folder.ip"))}) {
         EXPECT_FALSE(correctIPFileType(name)) << name.toStdString();
         EXPECT_TRUE(readAndPopulate(name) == AddressSet{});
     }

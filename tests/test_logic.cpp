@@ -250,9 +250,12 @@ TEST(SelectionCheck, NamesTheFirstEmptyListAndRefusesAllZero)
 TEST(SettingsCheck, ReportsOnlyTheFirstFaultNumericChecksFirst)
 {
     QLocale::setDefault(QLocale::c());
-    const QString packetNotValid = QStringLiteral("The value entered for the Packet Size is not valid.  Please reenter and try again!");
-    const QString timeoutNotValid = QStringLiteral("The value entered for the Timeout is not valid.  Please reenter and try again!");
-    const QString delayNotValid = QStringLiteral("The value entered for the Delay is not valid.  Please reenter and try again!");
+    const QString packetNotValid = QStringLiteral(
+        "The value entered for the Packet Size is not valid.  Please reenter and try again!");
+    const QString timeoutNotValid = QStringLiteral(
+        "The value entered for the Timeout is not valid.  Please reenter and try again!");
+    const QString delayNotValid = QStringLiteral(
+        "The value entered for the Delay is not valid.  Please reenter and try again!");
     const QString packetRange = QStringLiteral(
         "The value entered for Packet Size is out of range.  Please reenter a valid number between 1 and 512!");
     const QString timeoutRange = QStringLiteral(
@@ -324,7 +327,8 @@ TEST(CommandLine, AppliesEachOptionLogsEachRefusalAndAlwaysStarts)
         {"/p 512 /t 32000 /d 60", {}, "512", "32000", "60"},
         {"/p 513 /t 32001 /d 61",
          {"The packet size, 513 is not in the valid range from 1 to 512",
-          "The timeout, 32001, is not in the valid range 1 to 32000", "The delay, 61, is not in the valid range 0 to 60"}},
+          "The timeout, 32001, is not in the valid range 1 to 32000",
+          "The delay, 61, is not in the valid range 0 to 60"}},
         {"/p 1000 /t 100000 /d 100",
          {"The packet size, 1000, is invalid", "The timeout, 100000, is invalid", "The delay, 100, is invalid"}},
         {"/p0", {"The packet size, 0 is not in the valid range from 1 to 512"}},

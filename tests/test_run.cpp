@@ -77,7 +77,8 @@ protected:
     }
 
     QString file(const char *name) const { return dir.filePath(QLatin1String(name)); }
-    void logs(LogMode text, const QString &textPath, LogMode database = LogMode::LogNone, const QString &databasePath = {})
+    void logs(LogMode text, const QString &textPath, LogMode database = LogMode::LogNone,
+              const QString &databasePath = {})
     {
         logSettings = {text, textPath, false, database, databasePath, {}, false};
     }
@@ -155,9 +156,12 @@ TEST(DateTimeText, GeneralTextAndTableNamePerLocale)
         {UsEnglish, Evening, "12/5/2026 7:12:16 PM", "Vexal Log Table 12/05/2026 19:12:16"},
         {UsEnglish, QDateTime(QDate(2027, 1, 31), QTime(0, 5, 9)), "1/31/2027 12:05:09 AM",
          "Vexal Log Table 01/31/2027 00:05:09"},
-        {QLocale(QLocale::German, QLocale::Germany), Evening, "05.12.2026 19:12:16", "Vexal Log Table 12.05.2026 19:12:16"},
-        {QLocale(QLocale::Finnish, QLocale::Finland), Evening, "5.12.2026 19.12.16", "Vexal Log Table 12.05.2026 19.12.16"},
-        {QLocale(QLocale::Swedish, QLocale::Sweden), Evening, "2026-12-05 19:12:16", "Vexal Log Table 12-05-2026 19:12:16"},
+        {QLocale(QLocale::German, QLocale::Germany), Evening, "05.12.2026 19:12:16",
+         "Vexal Log Table 12.05.2026 19:12:16"},
+        {QLocale(QLocale::Finnish, QLocale::Finland), Evening, "5.12.2026 19.12.16",
+         "Vexal Log Table 12.05.2026 19.12.16"},
+        {QLocale(QLocale::Swedish, QLocale::Sweden), Evening, "2026-12-05 19:12:16",
+         "Vexal Log Table 12-05-2026 19:12:16"},
     };
     for (const auto &[locale, when, general, table] : rows) {
         EXPECT_EQ(generalDateTimeText(when, locale), QString::fromUtf8(general));
@@ -195,7 +199,8 @@ TEST_F(Run, ErrorLogHoldsTheLatestMessageOnly)
     EXPECT_TRUE(createErrorLog(QStringLiteral("The delay, 61, is not in the valid range 0 to 60"), Evening.addSecs(1)));
     QDir::setCurrent(previous);
     EXPECT_EQ(contents(file("Vexalerr")),
-              QByteArray("Error Log created on 12/5/2026 7:12:17 PM\r\nThe delay, 61, is not in the valid range 0 to 60\r\n"));
+              QByteArray("Error Log created on 12/5/2026 7:12:17 PM\r\n"
+                         "The delay, 61, is not in the valid range 0 to 60\r\n"));
 }
 
 TEST_F(Run, RepliesAreCountedAndListedOnceInOrderAndACycleThatSentNothingSaysWhy)

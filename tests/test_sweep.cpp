@@ -133,7 +133,8 @@ TEST(SweepController, ContinuousCyclesCountOnBeyond32Bits)
     fast.controller.begin(tenZeroZero(1, 2), 0, true);
     EXPECT_EQ(fast.cycles, QList<qint64>({1, 512}));
     EXPECT_EQ(fast.pinger.sentAddresses().mid(510, 4),
-              (QList<Ipv4>{makeIpv4(10, 0, 0, 1), makeIpv4(10, 0, 0, 2), makeIpv4(10, 0, 0, 1), makeIpv4(10, 0, 0, 2)}));
+              (QList<Ipv4>{makeIpv4(10, 0, 0, 1), makeIpv4(10, 0, 0, 2), makeIpv4(10, 0, 0, 1),
+                           makeIpv4(10, 0, 0, 2)}));
 
     // One target without delay: hours of real sweeping through the test scheduler.
     Rig one;
@@ -182,13 +183,15 @@ TEST(SweepController, RefusedRequestsCountAsUnansweredAndAreReportedOncePerKind)
         {"a broadcast address among others", six, false, false,
          [&](Ipv4 a, qint64) { return (a & 0xff) == 2 ? std::optional(denied) : std::nullopt; }, 4, 2, {},
          line + "10.0.0.2: Permission denied\n"},
-        {"nothing could be sent", six, false, false, [&](Ipv4 a, qint64) { return (a & 0xff) == 2 ? denied : unreachable; },
+        {"nothing could be sent", six, false, false,
+         [&](Ipv4 a, qint64) { return (a & 0xff) == 2 ? denied : unreachable; },
          4, 4, unreachable, line + "10.0.0.1: Network is unreachable\n" + line + "10.0.0.2: Permission denied\n"},
         {"the network goes in the third cycle", six, true, true,
          [&](Ipv4, qint64 sent) { return sent >= 8 ? std::optional(unreachable) : std::nullopt; }, turn, turn - 8,
          unreachable, line + "10.0.0.1: Network is unreachable\n"},
         {"stopped before any could be sent", {range(10, 10), range(0, 0), range(0, 255), range(0, 255)}, false, true,
-         [&](Ipv4, qint64) { return unreachable; }, turn, turn, unreachable, line + "10.0.0.0: Network is unreachable\n"},
+         [&](Ipv4, qint64) { return unreachable; }, turn, turn, unreachable,
+         line + "10.0.0.0: Network is unreachable\n"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -228,7 +231,8 @@ TEST(RunStatistics, LabelTexts)
         {0, 0, "0%"}, {1, 0, "0%"}, {1, 100000, "0.001%"}, {1, 10000000, "0.000%"}};
     for (const auto &[responses, attempts, text] : rows)
         EXPECT_EQ(percentageText(responses, attempts), QString::fromLatin1(text)) << responses << "/" << attempts;
-    EXPECT_EQ(attemptsText(37, 256, false) + ' ' + attemptsText(4294967297, 1, true), QStringLiteral("37 of 256 4294967297"));
+    EXPECT_EQ(attemptsText(37, 256, false) + ' ' + attemptsText(4294967297, 1, true),
+              QStringLiteral("37 of 256 4294967297"));
     EXPECT_EQ(numberText(33.333333333333336), QStringLiteral("33.3333333333333"));
     EXPECT_EQ(uniqueText(2), QStringLiteral("Unique IPs: 2"));
     EXPECT_EQ(elapsedText(3723) + ' ' + elapsedText(86400 + 59) + ' ' + elapsedText(10000LL * 86400),
