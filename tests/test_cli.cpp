@@ -96,7 +96,8 @@ TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
         for (const char *name : {"run.txt", "run.mdb", "run.mdb-wal", "run.mdb-shm"})
             QFile::remove(file(name));
         start(QStringLiteral("/ip 127.0.0.1 /ip 127.0.0.2 /c /d 0 %1 /s").arg(QLatin1String(options)));
-        WAIT_UNTIL(lines("run.txt") >= 4 || (options[3] == 'u' && lines("run.txt") == 2), 10000);
+        const bool unique = options[3] == 'u'; // older compilers cannot capture a structured binding
+        WAIT_UNTIL(lines("run.txt") >= 4 || (unique && lines("run.txt") == 2), 10000);
         EXPECT_EQ(finish(signal), 0) << errors.constData();
 
         const QByteArray log = contents(file("run.txt"));
@@ -107,7 +108,7 @@ TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
         EXPECT_TRUE(log.mid(summary).contains("\r\nElapsed Time: "));
         const QStringList rows = sql(file("run.mdb"));
         ASSERT_EQ(rows.size(), replies.size()) << "every logged reply is both a line and a committed row";
-        EXPECT_TRUE(options[3] == 'a' || rows.size() == 2) << "Log Unique: each address once";
+        EXPECT_TRUE(!unique || rows.size() == 2) << "Log Unique: each address once";
         for (qsizetype i = 0; i < rows.size(); ++i)
             EXPECT_TRUE(rows[i].contains(QStringLiteral("|127|0|0|%1|").arg(replies[i].at(8) - '0'))
                         && replies[i].startsWith("127.0.0.")) << rows[i].toStdString();
