@@ -24,7 +24,6 @@ namespace vexal {
 
 namespace {
 
-constexpr int TwipsPerPixel = 15;
 // The photograph grows to 1911 x 1781 twips in steps of ten, starting at 1.
 constexpr int GrowthStep = 10;
 constexpr int WidestStep = 1920;
@@ -33,23 +32,9 @@ constexpr int PictureTop = 480;
 // The outer width minus this, halved, centres the grown photograph.
 constexpr int PictureCentring = 2040;
 
-QRect pixels(const QRect &twips)
+QLabel *picture(QWidget *parent, const char *name, const QString &resource, const QRect &inTwips)
 {
-    return QRect(twips.x() / TwipsPerPixel, twips.y() / TwipsPerPixel,
-                 twips.width() / TwipsPerPixel, twips.height() / TwipsPerPixel);
-}
-
-template<typename W>
-W *place(W *widget, const char *name, const QRect &twips)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(pixels(twips));
-    return widget;
-}
-
-QLabel *picture(QWidget *parent, const char *name, const QString &resource, const QRect &twips)
-{
-    auto *label = place(new QLabel(parent), name, twips);
+    auto *label = place(new QLabel(parent), QLatin1String(name), twips(inTwips));
     // Shown at its own size from the top-left corner and cut off by the
     // control's edges, never scaled: that is what makes the growth a wipe.
     label->setPixmap(QPixmap(resource));
@@ -125,18 +110,18 @@ void AboutDialog::buildControls()
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(3015 / TwipsPerPixel, 3135 / TwipsPerPixel);
+    setFixedSize(twipsSize(3015, 3135));
 
     // Created in tab order: OK first.
-    cmdOK = place(new QPushButton(QStringLiteral("OK"), this), "cmdOK", QRect(120, 2640, 1335, 375));
+    cmdOK = place(new QPushButton(QStringLiteral("OK"), this), "cmdOK", twips(120, 2640, 1335, 375));
     pctSinWave = picture(this, "pctSinWave", QStringLiteral(":/about/vexal.png"),
                          QRect(120, 0, 480, 480));
     m_pictureTwips = QRect(840, PictureTop, 240, 225);
     pctAuth = picture(this, "pctAuth", QStringLiteral(":/about/photo.jpg"), m_pictureTwips);
     pctAuth->hide();
     cmdCommandLine = place(new QPushButton(QStringLiteral("Command Line"), this), "cmdCommandLine",
-                           QRect(1560, 2640, 1335, 375));
-    txtAbout = place(new QPlainTextEdit(this), "txtAbout", QRect(120, 600, 2775, 1935));
+                           twips(1560, 2640, 1335, 375));
+    txtAbout = place(new QPlainTextEdit(this), "txtAbout", twips(120, 600, 2775, 1935));
     txtAbout->setReadOnly(true);
     // Read-only, yet the reader can still move through it and copy from it.
     txtAbout->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -235,10 +220,10 @@ void AboutDialog::revealPicture()
     tmrPicture->start();
 }
 
-void AboutDialog::setPictureTwips(const QRect &twips)
+void AboutDialog::setPictureTwips(const QRect &inTwips)
 {
-    m_pictureTwips = twips;
-    pctAuth->setGeometry(pixels(twips));
+    m_pictureTwips = inTwips;
+    pctAuth->setGeometry(twips(inTwips));
 }
 
 void AboutDialog::onPictureTimerTick()

@@ -62,7 +62,7 @@ private:
     void buildControls();
     void onCharacterTyped(const QString &text);
     void revealPicture();
-    void setPictureTwips(const QRect &twips);
+    void setPictureTwips(const QRect &inTwips);
     void onCommandLineClicked();
     void onLogoClicked();
 

@@ -49,10 +49,8 @@ constexpr OptionRow OptionRows[] = {
 
 QLabel *label(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
 {
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
+    auto *l = place(new QLabel(text, parent), QLatin1String(name), geometry);
     l->setTextFormat(Qt::PlainText);
-    l->setGeometry(geometry);
     return l;
 }
 
@@ -78,13 +76,12 @@ CommandLineHelpDialog::CommandLineHelpDialog(QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(4785 / 15, 7140 / 15);
+    setFixedSize(twipsSize(4785, 7140));
 
     label(this, "lblOptions", QString::fromLatin1(UsageLine), twips(120, 0, 4455, 255));
 
-    auto *grpOptions = new QGroupBox(QStringLiteral("Options"), this);
-    grpOptions->setObjectName(QStringLiteral("grpOptions"));
-    grpOptions->setGeometry(twips(120, 360, 4455, 6135));
+    auto *grpOptions = place(new QGroupBox(QStringLiteral("Options"), this), QStringLiteral("grpOptions"),
+                             twips(120, 360, 4455, 6135));
     for (const OptionRow &row : OptionRows) {
         label(grpOptions, row.optionName, QString::fromLatin1(row.option),
               twips(120, row.top, row.optionWidth, 255));
@@ -96,9 +93,8 @@ CommandLineHelpDialog::CommandLineHelpDialog(QWidget *parent)
         description->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
 
-    auto *cmdOK = new QPushButton(QStringLiteral("OK"), this);
-    cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setGeometry(twips(1800, 6720, 1095, 375));
+    auto *cmdOK = place(new QPushButton(QStringLiteral("OK"), this), QStringLiteral("cmdOK"),
+                        twips(1800, 6720, 1095, 375));
     cmdOK->setDefault(true);
     cmdOK->setFocus();
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);

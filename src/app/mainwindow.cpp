@@ -43,14 +43,6 @@ const QString AppTitle = QStringLiteral("Vexal");
 const QString TagStart = QStringLiteral("Start");
 const QString TagStop = QStringLiteral("Stop");
 
-template<typename W>
-W *place(W *widget, const char *name, const QRect &geometry)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
 QLabel *label(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
 {
     return place(new QLabel(text, parent), name, geometry);
@@ -106,7 +98,7 @@ void MainWindow::buildControls()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
-    setFixedSize(6135 / 15, 6945 / 15);
+    setFixedSize(twipsSize(6135, 6945));
     fraIPAddresses = place(new QGroupBox(QStringLiteral("IP Addresses"), this), "fraIPAddresses",
                            twips(120, 120, 3495, 3135));
     static const int octetLefts[] = {120, 960, 1800, 2640};

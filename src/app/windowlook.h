@@ -1,15 +1,38 @@
 #pragma once
 
 #include <QRect>
+#include <QSize>
+#include <QString>
 
 class QWidget;
 
 namespace vexal {
 
 // Window layouts are drawn in twips; 15 twips make one pixel at 96 dpi.
+constexpr int TwipsPerPixel = 15;
+
+// A rectangle or size given in twips, in pixels.
 constexpr QRect twips(int left, int top, int width, int height)
 {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
+    return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel);
+}
+constexpr QRect twips(const QRect &inTwips)
+{
+    return twips(inTwips.x(), inTwips.y(), inTwips.width(), inTwips.height());
+}
+constexpr QSize twipsSize(int width, int height)
+{
+    return QSize(width / TwipsPerPixel, height / TwipsPerPixel);
+}
+
+// A control gets its name (what tests and the form look find it by) and its
+// place as it is created.
+template<typename W>
+W *place(W *widget, const QString &name, const QRect &geometry)
+{
+    widget->setObjectName(name);
+    widget->setGeometry(geometry);
+    return widget;
 }
 
 // The small sans serif the layouts were drawn for, and frame captions on the

@@ -14,14 +14,6 @@ namespace vexal {
 
 namespace {
 
-template<typename W>
-W *place(W *widget, const QString &name, const QRect &geometry)
-{
-    widget->setObjectName(name);
-    widget->setGeometry(geometry);
-    return widget;
-}
-
 // Option buttons share their lefts and widths in both frames.
 constexpr std::array<QRect, 3> ModeOptionPlaces = {twips(120, 240, 735, 255),
                                                    twips(960, 240, 1215, 255),
@@ -67,7 +59,7 @@ void LogSettingsDialog::buildControls()
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(3615 / 15, 4335 / 15);
+    setFixedSize(twipsSize(3615, 4335));
 
     const auto modeGroup = [this](QGroupBox *frame, const QString &baseName,
                                   std::array<QRadioButton *, 3> &options) {
