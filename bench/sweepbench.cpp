@@ -18,16 +18,16 @@
 // range and the benchmarking range 198.18.0.0/15.
 #include "netns.h"
 
-#include "app/dialogs.h"
-#include "app/mainwindow.h"
 #include "common/clock.h"
 #include "common/logsettings.h"
+#include "run/sweeprun.h"
 #include "sweep/icmppacket.h"
 #include "sweep/pinger.h"
 #include "sweep/runstatistics.h"
 #include "sweep/stepscheduler.h"
-#include "run/sweeprun.h"
 #include "sweep/sweepcontroller.h"
+#include "windows/dialogs.h"
+#include "windows/mainwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,12 +1,12 @@
 // The command-line parser against a target that checks every call it gets,
 // and the text rules beneath it: the address checks, splitAddress and
 // numeric text.
-#include "app/commandline.h"
 #include "common/ipv4.h"
 #include "common/logsettings.h"
 #include "common/numerictext.h"
 #include "common/procedures.h"
 #include "fuzzcheck.h"
+#include "run/commandline.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -17,9 +17,9 @@ import subprocess
 import zlib
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-ICON = ROOT / "src/app/resources/vexal.png"
-LOGO = ROOT / "src/about/resources/logo.bmp"
-PHOTO = ROOT / "src/about/resources/photo.jpg"
+ICON = ROOT / "src/windows/resources/vexal.png"
+LOGO = ROOT / "src/windows/resources/logo.bmp"
+PHOTO = ROOT / "src/windows/resources/photo.jpg"
 
 # The photograph's revealed size is 1911 x 1781 twips, which is 127 x 118
 # whole pixels at 15 twips a pixel.

@@ -55,7 +55,7 @@ m a4 src/addresses/addressentry.cpp 's/fieldText\.size\(\) >= maxLength/fieldTex
   "test_logic test_windows" "a full entry field still examines keys"
 m a5 src/addresses/octetlist.cpp 's/entryText\(p\)\.startsWith\(prefix\)/entryText(p).contains(prefix)/' \
   "test_logic test_windows" "typed digits match anywhere, not as a prefix"
-m a6 src/addresses/ipfilecommands.cpp 's/if \(result == IPFileWrite::DiskFull\)/if (result == IPFileWrite::Failed)/' \
+m a6 src/windows/ipfilecommands.cpp 's/if \(result == IPFileWrite::DiskFull\)/if (result == IPFileWrite::Failed)/' \
   "test_windows" "IP file save reports the wrong failure"
 m a7 src/addresses/selectioncheck.cpp 's/zeroEverywhere = zeroEverywhere && list/zeroEverywhere = zeroEverywhere || list/' \
   "test_logic test_windows test_run" "one list holding 0 refuses the start"
@@ -109,41 +109,41 @@ m l5 src/logging/databaselog.cpp 's/if \(result != Result::DiskFull && result !=
   "test_run" "rows dropped when the disk is full"
 m l6 src/logging/errorlog.cpp 's/ && file\.write\(bytes\) == bytes\.size\(\)\n        && file\.commit\(\)\)/ \&\& file.write(bytes) == bytes.size())/' \
   "test_run test_cli" "error log written but never put in place"
-m l7 src/logging/logsettingsdialog.cpp 's/    m_settings\.TextLogMode = LogMode\(m_fileTypes->checkedId\(\)\);\n//' \
+m l7 src/windows/logsettingsdialog.cpp 's/    m_settings\.TextLogMode = LogMode\(m_fileTypes->checkedId\(\)\);\n//' \
   "test_windows" "Close does not store the text log mode"
-m l8 src/logging/logsettingsdialog.cpp 's/cmdFile->setEnabled\(index >= int\(LogMode::LogUnique\)\)/cmdFile->setEnabled(index > int(LogMode::LogUnique))/' \
+m l8 src/windows/logsettingsdialog.cpp 's/cmdFile->setEnabled\(index >= int\(LogMode::LogUnique\)\)/cmdFile->setEnabled(index > int(LogMode::LogUnique))/' \
   "test_windows" "File button disabled for Log Unique"
 
 # app
-m p1 src/app/settingscheck.cpp 's/\*timeout > MaxTimeout/*timeout >= MaxTimeout/' \
+m p1 src/run/settingscheck.cpp 's/\*timeout > MaxTimeout/*timeout >= MaxTimeout/' \
   "test_logic test_windows" "timeout range excludes 32000"
-m p2 src/app/commandline.cpp 's/        token = trimSpaces\(token\);\n//' \
+m p2 src/run/commandline.cpp 's/        token = trimSpaces\(token\);\n//' \
   "test_logic test_windows test_cli" "command-line tokens not trimmed"
-m p3 src/app/commandline.cpp 's/\{QLatin1Char\(\x27P\x27\), 3,/{QLatin1Char(\x27P\x27), 4,/' \
+m p3 src/run/commandline.cpp 's/\{QLatin1Char\(\x27P\x27\), 3,/{QLatin1Char(\x27P\x27), 4,/' \
   "test_logic test_cli" "command-line packet size allowed four characters"
-m p4 src/app/mainwindow.cpp 's/if \(startTag\(\) == TagStop\)/if (startTag() == TagStart)/' \
+m p4 src/windows/mainwindow.cpp 's/if \(startTag\(\) == TagStop\)/if (startTag() == TagStart)/' \
   "test_windows" "close refused when idle, allowed while sweeping"
-m p5 src/app/mainwindow.cpp 's/fraPingInformation, cmdExit,/fraPingInformation,/' \
+m p5 src/windows/mainwindow.cpp 's/fraPingInformation, cmdExit,/fraPingInformation,/' \
   "test_windows" "Exit stays enabled during a sweep"
-m p6 src/app/mainwindow.cpp 's/setWindowTitle\(text \+ QStringLiteral\(" "\) \+ AppTitle\)/setWindowTitle(AppTitle + QStringLiteral(" ") + text)/' \
+m p6 src/windows/mainwindow.cpp 's/setWindowTitle\(text \+ QStringLiteral\(" "\) \+ AppTitle\)/setWindowTitle(AppTitle + QStringLiteral(" ") + text)/' \
   "test_windows" "minimised caption in the wrong order"
-m p7 src/app/mainwindow.cpp 's/if \(isFocusMove\(static_cast<QFocusEvent \*>\(event\)->reason\(\)\)\)/if (true)/' \
+m p7 src/windows/mainwindow.cpp 's/if \(isFocusMove\(static_cast<QFocusEvent \*>\(event\)->reason\(\)\)\)/if (true)/' \
   "test_windows" "any focus loss (a message box) selects in the list"
-m p8 src/app/commandline.cpp 's/return startsWithLetters\(token, QLatin1StringView\("S"\)\);/return token.startsWith(QLatin1Char(\x27S\x27));/' \
+m p8 src/run/commandline.cpp 's/return startsWithLetters\(token, QLatin1StringView\("S"\)\);/return token.startsWith(QLatin1Char(\x27S\x27));/' \
   "test_logic test_cli" "/s in lower case no longer hides"
-m p9 src/app/commandlinehelp.cpp 's/closedByOk && !commandLine\.isEmpty\(\)/closedByOk/' \
+m p9 src/run/commandlinehelp.cpp 's/closedByOk && !commandLine\.isEmpty\(\)/closedByOk/' \
   "test_windows test_cli" "help's OK ends the process without a command line"
 
 # about
-m b1 src/about/typedcharacters.cpp 's/m_text == revealWord\(\)/m_text.compare(revealWord(), Qt::CaseInsensitive) == 0/' \
+m b1 src/common/typedcharacters.cpp 's/m_text == revealWord\(\)/m_text.compare(revealWord(), Qt::CaseInsensitive) == 0/' \
   "test_windows" "reveal word matched without case"
-m b2 src/about/typedcharacters.cpp 's/revealWord\(\)\.size\(\) \+ 1/revealWord().size()/' \
+m b2 src/common/typedcharacters.cpp 's/revealWord\(\)\.size\(\) \+ 1/revealWord().size()/' \
   "test_windows" "typed buffer kept one character too short"
-m b3 src/about/aboutdialog.cpp 's/return \(outerWidthTwips - PictureCentring\) \/ 2;/return (outerWidthTwips - PictureCentring) >> 1;/' \
+m b3 src/windows/aboutdialog.cpp 's/return \(outerWidthTwips - PictureCentring\) \/ 2;/return (outerWidthTwips - PictureCentring) >> 1;/' \
   "test_windows" "picture position floors instead of truncating"
-m b4 src/about/aboutdialog.cpp 's/    cmdCommandLine->setEnabled\(true\);\n//' \
+m b4 src/windows/aboutdialog.cpp 's/    cmdCommandLine->setEnabled\(true\);\n//' \
   "test_windows" "the tick does not enable Command Line again"
-m b5 src/about/aboutdialog.cpp 's/if \(event->key\(\) == Qt::Key_Escape && event->modifiers\(\) == Qt::NoModifier\)/if (false)/' \
+m b5 src/windows/aboutdialog.cpp 's/if \(event->key\(\) == Qt::Key_Escape && event->modifiers\(\) == Qt::NoModifier\)/if (false)/' \
   "test_windows" "Escape closes the About window"
 
 # ---------------------------------------------------------------------------

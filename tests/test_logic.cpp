@@ -3,13 +3,12 @@
 #include "addresses/addressentry.h"
 #include "addresses/octetlist.h"
 #include "addresses/selectioncheck.h"
-#include "app/commandline.h"
-#include "app/settingscheck.h"
-#include "app/startup.h"
 #include "common/ipv4.h"
 #include "common/logsettings.h"
 #include "common/numerictext.h"
 #include "common/procedures.h"
+#include "run/commandline.h"
+#include "run/settingscheck.h"
 
 #include "qtprinters.h"
 

@@ -7,17 +7,17 @@
 #include "manualclock.h"
 #include "realfiles.h"
 
-#include "about/aboutdialog.h"
-#include "about/typedcharacters.h"
-#include "addresses/ipfilecommands.h"
-#include "app/commandlinehelp.h"
-#include "app/commandlinehelpdialog.h"
-#include "app/dialogs.h"
-#include "app/mainwindow.h"
 #include "common/logsettings.h"
-#include "logging/logsettingsdialog.h"
+#include "common/typedcharacters.h"
+#include "run/commandlinehelp.h"
 #include "run/sweeprun.h"
 #include "sweep/fakepinger.h"
+#include "windows/aboutdialog.h"
+#include "windows/commandlinehelpdialog.h"
+#include "windows/dialogs.h"
+#include "windows/ipfilecommands.h"
+#include "windows/logsettingsdialog.h"
+#include "windows/mainwindow.h"
 
 #include <QTest>
 #include <QtWidgets>

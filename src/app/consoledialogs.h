@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/dialogs.h"
+#include "windows/dialogs.h"
 
 #include <cstdio>
 

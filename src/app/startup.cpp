@@ -1,11 +1,8 @@
 #include "app/startup.h"
 
-namespace vexal {
+#include <QtGlobal>
 
-QString commandLineFromArguments(const QStringList &arguments)
-{
-    return arguments.mid(1).join(QLatin1Char(' '));
-}
+namespace vexal {
 
 DisplayMode displayMode(bool hasDisplay, bool hidden)
 {

@@ -1,4 +1,4 @@
-#include "about/typedcharacters.h"
+#include "common/typedcharacters.h"
 
 namespace vexal {
 

@@ -1,4 +1,4 @@
-#include "app/commandline.h"
+#include "run/commandline.h"
 
 #include "common/logsettings.h"
 #include "common/numerictext.h"
@@ -208,6 +208,11 @@ void parseCommands(const QString &commandLine, CommandLineTarget &target)
     for (const QString &token : commandLineTokens(commandLine))
         applyToken(token, target);
     target.start();
+}
+
+QString commandLineFromArguments(const QStringList &arguments)
+{
+    return arguments.mid(1).join(QLatin1Char(' '));
 }
 
 } // namespace vexal

@@ -58,6 +58,10 @@ public:
     virtual void start() = 0;
 };
 
+// The program's command line as one string: its arguments after the
+// program's name, joined by single blanks. Empty when there are none.
+QString commandLineFromArguments(const QStringList &arguments);
+
 // Applies a command line to the target as if the user had made the same
 // entries, then presses Start, always. Refused values never reach the
 // screen; each goes to the error log and the rest of the line still applies.

@@ -1,4 +1,4 @@
-#include "app/commandlinehelp.h"
+#include "run/commandlinehelp.h"
 
 namespace vexal {
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "addresses/octetlist.h"
-#include "app/settingscheck.h"
 #include "common/ipv4.h"
+#include "run/settingscheck.h"
 
 #include <QString>
 #include <QStringList>

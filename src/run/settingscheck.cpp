@@ -1,4 +1,4 @@
-#include "app/settingscheck.h"
+#include "run/settingscheck.h"
 
 #include "common/numerictext.h"
 

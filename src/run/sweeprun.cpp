@@ -1,12 +1,12 @@
 #include "run/sweeprun.h"
 
 #include "addresses/selectioncheck.h"
-#include "app/settingscheck.h"
 #include "common/clock.h"
 #include "common/datetimetext.h"
 #include "common/logsettings.h"
 #include "common/numerictext.h"
 #include "common/procedures.h"
+#include "run/settingscheck.h"
 #include "sweep/pinger.h"
 #include "sweep/sweepcontroller.h"
 

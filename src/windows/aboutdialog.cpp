@@ -1,7 +1,7 @@
-#include "about/aboutdialog.h"
+#include "windows/aboutdialog.h"
 
-#include "about/typedcharacters.h"
-#include "app/windowlook.h"
+#include "common/typedcharacters.h"
+#include "windows/windowlook.h"
 
 #include <QDesktopServices>
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
-#include "app/commandlinehelpdialog.h"
+#include "windows/commandlinehelpdialog.h"
 
-#include "app/windowlook.h"
+#include "windows/windowlook.h"
 
 #include <QGroupBox>
 #include <QLabel>

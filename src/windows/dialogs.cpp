@@ -1,4 +1,4 @@
-#include "app/dialogs.h"
+#include "windows/dialogs.h"
 
 #include <QDir>
 #include <QFileDialog>

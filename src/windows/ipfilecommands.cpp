@@ -1,8 +1,8 @@
-#include "addresses/ipfilecommands.h"
+#include "windows/ipfilecommands.h"
 
 #include "addresses/ipfile.h"
 #include "addresses/selectioncheck.h"
-#include "app/dialogs.h"
+#include "windows/dialogs.h"
 
 #include <QGuiApplication>
 #include <QWidget>

@@ -1,8 +1,8 @@
-#include "logging/logsettingsdialog.h"
+#include "windows/logsettingsdialog.h"
 
-#include "app/dialogs.h"
-#include "app/windowlook.h"
 #include "common/logsettings.h"
+#include "windows/dialogs.h"
+#include "windows/windowlook.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

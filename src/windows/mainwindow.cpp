@@ -1,20 +1,20 @@
-#include "app/mainwindow.h"
+#include "windows/mainwindow.h"
 
 #include "addresses/addressentry.h"
-#include "addresses/selectioncheck.h"
-#include "app/octetlistbox.h"
-#include "app/settingfield.h"
 #include "addresses/ipfile.h"
-#include "addresses/ipfilecommands.h"
-#include "app/settingscheck.h"
+#include "addresses/selectioncheck.h"
 #include "common/clock.h"
 #include "common/procedures.h"
 #include "logging/databaselog.h"
 #include "logging/errorlog.h"
-#include "logging/logsettingsdialog.h"
-#include "app/windowlook.h"
+#include "run/settingscheck.h"
 #include "run/sweeprun.h"
 #include "sweep/sweepcontroller.h"
+#include "windows/ipfilecommands.h"
+#include "windows/logsettingsdialog.h"
+#include "windows/octetlistbox.h"
+#include "windows/settingfield.h"
+#include "windows/windowlook.h"
 
 #include <QCheckBox>
 #include <QClipboard>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "addresses/octetlist.h"
-#include "app/commandline.h"
-#include "app/dialogs.h"
+#include "run/commandline.h"
 #include "run/runview.h"
+#include "windows/dialogs.h"
 
 #include <QTimer>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "app/octetlistbox.h"
+#include "windows/octetlistbox.h"
 
 #include <QItemSelection>
 

@@ -1,4 +1,4 @@
-#include "app/settingfield.h"
+#include "windows/settingfield.h"
 
 #include <QFocusEvent>
 #include <QMouseEvent>

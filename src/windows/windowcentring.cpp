@@ -1,4 +1,4 @@
-#include "app/windowcentring.h"
+#include "windows/windowcentring.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
-#include "app/windowlook.h"
+#include "windows/windowlook.h"
 
-#include "app/windowcentring.h"
+#include "windows/windowcentring.h"
 
 #include <QEvent>
 #include <QFont>
