@@ -21,11 +21,27 @@ using vexal::fuzz::require;
 
 namespace {
 
+QString blankTrimmed(QString text)
+{
+    while (text.startsWith(QLatin1Char(' ')))
+        text.remove(0, 1);
+    while (text.endsWith(QLatin1Char(' ')))
+        text.chop(1);
+    return text;
+}
+
 // Answers the probes by a fixed rule of its own and checks that the parser
 // acts only on what it was told, between minimise and start.
 class CheckingTarget final : public CommandLineTarget
 {
 public:
+    explicit CheckingTarget(const CommandLine &line)
+    {
+        for (qsizetype i = 0; i < line.arguments().size(); ++i)
+            if (line.isWholeValue(i))
+                m_paths << blankTrimmed(line.arguments()[i]);
+    }
+
     bool minimised = false, started = false;
     LogSettings settings;
 
@@ -72,13 +88,17 @@ public:
     static bool acceptedLog(const QString &name) { return name.size() % 3 != 0; }
 
 private:
-    // Values are trimmed of blanks and cannot hold the separator.
+    // Values are trimmed of blanks. Only a path taken whole holds a slash,
+    // and then at its start: what follows it up to the next option holds none.
     const QString &value(const QString &text) const
     {
         require(minimised && !started, "everything happens between minimise and start");
-        require(!text.contains(QLatin1Char('/')) && !text.startsWith(QLatin1Char(' '))
-                    && !text.endsWith(QLatin1Char(' ')),
-                "a value is trimmed and holds no slash");
+        require(text == blankTrimmed(text), "a value is trimmed");
+        const auto takenWhole = [&text](const QString &path) {
+            return text.startsWith(path) && !text.mid(path.size()).contains(QLatin1Char('/'));
+        };
+        require(!text.contains(QLatin1Char('/')) || std::any_of(m_paths.cbegin(), m_paths.cend(), takenWhole),
+                "a value holds a slash only as a path taken whole");
         return text;
     }
     void inRange(const QString &text, qsizetype maxLength, long long low, long long high) const
@@ -90,6 +110,7 @@ private:
     }
 
     QString m_address, m_checkedFile;
+    QStringList m_paths; // the arguments taken whole, trimmed
     int m_selected = 0;
 };
 
@@ -143,9 +164,20 @@ std::optional<Octets> splitReference(const QString &text)
 extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
 {
     const QString text = fuzz::inputText(data, size);
-    CheckingTarget target;
-    parseCommands(text, target);
+    // The arguments as the process gets them, NUL-separated as in /proc/<pid>/cmdline.
+    const CommandLine line(text.split(QChar(0)));
+    CheckingTarget target(line);
+    parseCommands(line, target);
     require(target.started, "the parser always presses Start");
+    bool anyPath = false;
+    for (qsizetype i = 0; i < line.arguments().size(); ++i)
+        anyPath = anyPath || line.isWholeValue(i);
+    if (!anyPath) {
+        QStringList pieces = line.text().split(QLatin1Char('/'));
+        for (QString &piece : pieces)
+            piece = blankTrimmed(piece);
+        require(commandLineTokens(line) == pieces, "without a path taken whole, the text splits at every slash");
+    }
     for (const auto &[mode, file] : {std::pair{target.settings.TextLogMode, target.settings.TextLogFile},
                                      {target.settings.DatabaseLogMode, target.settings.DatabaseLogFile}})
         require((mode == LogMode::LogNone) == file.isEmpty() && (file.isEmpty() || CheckingTarget::acceptedLog(file)),

@@ -51,12 +51,16 @@ protected:
     QByteArray errors;
 };
 
-// The last option names a file too long to exist: refused, the rest applies.
+// The logs named by absolute paths, from another working folder (where the
+// error log goes). The last option names a file too long to exist: refused,
+// the rest applies.
 TEST_F(Program, AHiddenCycleFromA100000CharacterLineLogsItsRepliesAndEndsByItself)
 {
-    const QString head = QStringLiteral("/ip 127.0.0.1 /ip 127.0.0.2 /lfa run.txt /lda run.mdb /s /lfa ");
+    QTemporaryDir elsewhere;
+    const QString head = QStringLiteral("/ip 127.0.0.1 /ip 127.0.0.2 /lfa %1 /lda %2 /s /lfa ")
+                             .arg(file("run.txt"), file("run.mdb"));
     const QString name(100000 - head.size(), QLatin1Char('n'));
-    start(head + name);
+    start(head + name, elsewhere.path());
     EXPECT_EQ(finish(), 0) << errors.constData();
     // Time stamps aside: two reply lines, CR LF each, and no summary.
     QString log = QString::fromLatin1(contents(file("run.txt")));
@@ -64,7 +68,7 @@ TEST_F(Program, AHiddenCycleFromA100000CharacterLineLogsItsRepliesAndEndsByItsel
     const QStringList rows = sql(file("run.mdb"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_TRUE(rows[0].contains(QStringLiteral("|127|0|0|1|")) && rows[1].contains(QStringLiteral("|127|0|0|2|")));
-    QString errorLog = QString::fromLatin1(contents(file("Vexalerr")));
+    QString errorLog = QString::fromLatin1(contents(elsewhere.filePath(QStringLiteral("Vexalerr"))));
     EXPECT_EQ(errorLog.remove(QRegularExpression(QStringLiteral(" on .+\r"))),
               "Error Log created\nThe file, " + name + ", is invalid\r\n") << "one refusal and nothing else";
 }
