@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <QRegularExpression>
 #include <QStringList>
 
 using namespace vexal;
@@ -23,11 +24,8 @@ namespace {
 
 QString blankTrimmed(QString text)
 {
-    while (text.startsWith(QLatin1Char(' ')))
-        text.remove(0, 1);
-    while (text.endsWith(QLatin1Char(' ')))
-        text.chop(1);
-    return text;
+    static const QRegularExpression blanksAround(QStringLiteral("\\A +| +\\z"));
+    return text.remove(blanksAround);
 }
 
 // Answers the probes by a fixed rule of its own and checks that the parser
@@ -35,14 +33,9 @@ QString blankTrimmed(QString text)
 class CheckingTarget final : public CommandLineTarget
 {
 public:
-    explicit CheckingTarget(const CommandLine &line)
-    {
-        for (qsizetype i = 0; i < line.arguments().size(); ++i)
-            if (line.isWholeValue(i))
-                m_paths << blankTrimmed(line.arguments()[i]);
-    }
-
     bool minimised = false, started = false;
+    QStringList paths; // the arguments taken whole, trimmed
+    mutable QStringList received; // every value the probes were given
     LogSettings settings;
 
     void minimise() override { minimised = true; }
@@ -94,10 +87,11 @@ private:
     {
         require(minimised && !started, "everything happens between minimise and start");
         require(text == blankTrimmed(text), "a value is trimmed");
+        received << text;
         const auto takenWhole = [&text](const QString &path) {
             return text.startsWith(path) && !text.mid(path.size()).contains(QLatin1Char('/'));
         };
-        require(!text.contains(QLatin1Char('/')) || std::any_of(m_paths.cbegin(), m_paths.cend(), takenWhole),
+        require(!text.contains(QLatin1Char('/')) || std::any_of(paths.cbegin(), paths.cend(), takenWhole),
                 "a value holds a slash only as a path taken whole");
         return text;
     }
@@ -110,7 +104,6 @@ private:
     }
 
     QString m_address, m_checkedFile;
-    QStringList m_paths; // the arguments taken whole, trimmed
     int m_selected = 0;
 };
 
@@ -166,18 +159,26 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
     const QString text = fuzz::inputText(data, size);
     // The arguments as the process gets them, NUL-separated as in /proc/<pid>/cmdline.
     const CommandLine line(text.split(QChar(0)));
-    CheckingTarget target(line);
+    CheckingTarget target;
+    QStringList probed; // paths after a log or address option: a probe must see each
+    for (qsizetype i = 0; i < line.arguments().size(); ++i) {
+        if (!line.isWholeValue(i))
+            continue;
+        target.paths << blankTrimmed(line.arguments()[i]);
+        if (QStringList{"/L", "/I"}.contains(blankTrimmed(line.arguments()[i - 1]).left(2).toUpper()))
+            probed << target.paths.last();
+    }
     parseCommands(line, target);
     require(target.started, "the parser always presses Start");
-    bool anyPath = false;
-    for (qsizetype i = 0; i < line.arguments().size(); ++i)
-        anyPath = anyPath || line.isWholeValue(i);
-    if (!anyPath) {
-        QStringList pieces = line.text().split(QLatin1Char('/'));
-        for (QString &piece : pieces)
-            piece = blankTrimmed(piece);
-        require(commandLineTokens(line) == pieces, "without a path taken whole, the text splits at every slash");
-    }
+    for (const QString &path : probed)
+        require(std::any_of(target.received.cbegin(), target.received.cend(),
+                            [&path](const QString &value) { return value.startsWith(path); }),
+                "a path taken whole reaches the probe whole");
+    QStringList pieces = line.text().split(QLatin1Char('/'));
+    for (QString &piece : pieces)
+        piece = blankTrimmed(piece);
+    require(!target.paths.isEmpty() || commandLineTokens(line) == pieces,
+            "without a path taken whole, the text splits at every slash");
     for (const auto &[mode, file] : {std::pair{target.settings.TextLogMode, target.settings.TextLogFile},
                                      {target.settings.DatabaseLogMode, target.settings.DatabaseLogFile}})
         require((mode == LogMode::LogNone) == file.isEmpty() && (file.isEmpty() || CheckingTarget::acceptedLog(file)),
