@@ -82,16 +82,16 @@ public:
 
 private:
     // Values are trimmed of blanks. Only a path taken whole holds a slash,
-    // and then at its start: what follows it up to the next option holds none.
+    // and only within itself: what follows it up to the next option holds none.
     const QString &value(const QString &text) const
     {
         require(minimised && !started, "everything happens between minimise and start");
         require(text == blankTrimmed(text), "a value is trimmed");
         received << text;
-        const auto takenWhole = [&text](const QString &path) {
+        const auto within = [&text](const QString &path) {
             return text.startsWith(path) && !text.mid(path.size()).contains(QLatin1Char('/'));
         };
-        require(!text.contains(QLatin1Char('/')) || std::any_of(paths.cbegin(), paths.cend(), takenWhole),
+        require(!text.contains(QLatin1Char('/')) || std::any_of(paths.cbegin(), paths.cend(), within),
                 "a value holds a slash only as a path taken whole");
         return text;
     }

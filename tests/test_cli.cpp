@@ -69,9 +69,9 @@ TEST_F(Program, AHiddenCycleFromA100000CharacterLineLogsItsRepliesAndEndsByItsel
     ASSERT_EQ(rows.size(), 2);
     EXPECT_TRUE(rows[0].contains(QStringLiteral("|127|0|0|1|")) && rows[1].contains(QStringLiteral("|127|0|0|2|")));
     QString errorLog = QString::fromLatin1(contents(elsewhere.filePath(QStringLiteral("Vexalerr"))));
-    // Dated in the general date-time text, C locale: "5 Dec 2026 19:12:16".
+    // Dated in the C locale's general date-time text.
     const QRegularExpression dated(QStringLiteral(" on \\d\\d? [A-Z][a-z][a-z] \\d{4} \\d\\d:\\d\\d:\\d\\d\r"));
-    EXPECT_EQ(errorLog.remove(dated), "Error Log created\nThe file, " + name + ", is invalid\r\n") << "the last refusal only";
+    EXPECT_EQ(errorLog.remove(dated), "Error Log created\nThe file, " + name + ", is invalid\r\n") << "the last one";
 }
 
 TEST_F(Program, AStartWithoutAddressesFailsAndHelpOrAWindowNeedNoDisplay)

@@ -311,11 +311,9 @@ TEST(CommandLine, AppliesEachOptionLogsEachRefusalAndAlwaysStarts)
          {"The timeout, 9e99, is not in the valid range 1 to 32000",
           "The packet size, 9e9 is not in the valid range from 1 to 512"}},
         {"/p 32 /p 12x /p 48", {"The packet size, 12x, is invalid"}, "48"},
-        {"/c", {}, "64", "300", "0", true},
         {"cheese", {}, "64", "300", "0", true},
         {"/silent", {}, "64", "300", "0", false, true},
         {"/x /? // /l /lf", {}},
-        {"/lfu", {"The file, , is invalid"}},
         {.commandLine = "/lfu a.txt /lfa b.txt", .textMode = LogAll, .textFile = "b.txt"},
         {.commandLine = "/LFA b.txt /lfu My Logs.txt", .textMode = LogUnique, .textFile = "My Logs.txt"},
         {.commandLine = R"(/lfa run.txt /lfu """q.txt""")", .errors = {"The file, \"q.txt\", is invalid"},
@@ -327,9 +325,8 @@ TEST(CommandLine, AppliesEachOptionLogsEachRefusalAndAlwaysStarts)
          .selections = "192|168|1|5,6", .textMode = LogAll, .textFile = "/var/x/y.txt"},
         {.commandLine = "/LDA /var/db/run.mdb /p ./64", .errors = {"The packet size, ./64, is invalid"},
          .databaseMode = LogAll, .databaseFile = "/var/db/run.mdb"},
-        {.commandLine = "/ip /s", .hidden = true},
-        {.commandLine = R"(/lfa/x "/ip 10.0.0.1/s")", .errors = {"The file, , is invalid"}, .hidden = true,
-         .selections = "10|0|0|1"},
+        {.commandLine = R"(/lfa/x "/ip 10.0.0.1/c" /ip /s)", .errors = {"The file, , is invalid"}, .ticked = true,
+         .hidden = true, .selections = "10|0|0|1"},
         {.commandLine = "/ldu a.mdb /lda run.txt", .errors = {"The file, run.txt, is invalid"},
          .databaseMode = LogUnique, .databaseFile = "a.mdb"},
         {"/ip 10.0.0.256", {}},
@@ -339,8 +336,6 @@ TEST(CommandLine, AppliesEachOptionLogsEachRefusalAndAlwaysStarts)
         {.commandLine = "/ip sweep.ip /ip 10.0.0.1", .selections = "10,192|0,168|0,1|1,5,6"},
         {.commandLine = "/ip 10.0.0.1 /ip bad.ip", .errors = {"The ip file, bad.ip, is invalid"},
          .selections = "10|0|0|1"},
-        {.commandLine = "/ip 10.0.0.1 /lfa sweep.txt /s", .hidden = true, .selections = "10|0|0|1",
-         .textMode = LogAll, .textFile = "sweep.txt"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.commandLine);
