@@ -62,9 +62,8 @@ public:
 // their text joined by single blanks, the one string the "/" rule reads.
 // The argument bounds matter in one place only: a Linux path given as the
 // whole argument after an option that takes a value (see
-// commandLineTokens). A line given as one text, as in the windows' tests or
-// from another caller, is a single argument and so read by the "/" rule
-// alone.
+// commandLineTokens). A line given as one text is a single argument, read
+// by the "/" rule alone.
 class CommandLine final
 {
 public:

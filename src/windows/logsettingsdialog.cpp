@@ -166,9 +166,9 @@ void LogSettingsDialog::onDatabaseClicked()
 void LogSettingsDialog::keyPressEvent(QKeyEvent *event)
 {
     // The window has no Cancel button and no default button. Escape would
-    // close it like the close box and drop the modes chosen; Enter would
-    // press Close from an option button. A focused button takes Enter
-    // itself before it gets here.
+    // close it like the close box and drop the modes chosen; Enter on an
+    // option would press the button that last had the focus, which Qt keeps
+    // as the default. A focused button takes Enter itself before this.
     if (event->matches(QKeySequence::Cancel) || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->ignore();
         return;
