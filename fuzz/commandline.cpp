@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <QRegularExpression>
 #include <QStringList>
 
 using namespace vexal;
@@ -21,12 +22,20 @@ using vexal::fuzz::require;
 
 namespace {
 
+QString blankTrimmed(QString text)
+{
+    static const QRegularExpression blanksAround(QStringLiteral("\\A +| +\\z"));
+    return text.remove(blanksAround);
+}
+
 // Answers the probes by a fixed rule of its own and checks that the parser
 // acts only on what it was told, between minimise and start.
 class CheckingTarget final : public CommandLineTarget
 {
 public:
     bool minimised = false, started = false;
+    QStringList paths; // the arguments taken whole, trimmed
+    mutable QStringList received; // every value the probes were given
     LogSettings settings;
 
     void minimise() override { minimised = true; }
@@ -72,13 +81,18 @@ public:
     static bool acceptedLog(const QString &name) { return name.size() % 3 != 0; }
 
 private:
-    // Values are trimmed of blanks and cannot hold the separator.
+    // Values are trimmed of blanks. Only a path taken whole holds a slash,
+    // and only within itself: what follows it up to the next option holds none.
     const QString &value(const QString &text) const
     {
         require(minimised && !started, "everything happens between minimise and start");
-        require(!text.contains(QLatin1Char('/')) && !text.startsWith(QLatin1Char(' '))
-                    && !text.endsWith(QLatin1Char(' ')),
-                "a value is trimmed and holds no slash");
+        require(text == blankTrimmed(text), "a value is trimmed");
+        received << text;
+        const auto within = [&text](const QString &path) {
+            return text.startsWith(path) && !text.mid(path.size()).contains(QLatin1Char('/'));
+        };
+        require(!text.contains(QLatin1Char('/')) || std::any_of(paths.cbegin(), paths.cend(), within),
+                "a value holds a slash only as a path taken whole");
         return text;
     }
     void inRange(const QString &text, qsizetype maxLength, long long low, long long high) const
@@ -143,9 +157,28 @@ std::optional<Octets> splitReference(const QString &text)
 extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
 {
     const QString text = fuzz::inputText(data, size);
+    // The arguments as the process gets them, NUL-separated as in /proc/<pid>/cmdline.
+    const CommandLine line(text.split(QChar(0)));
     CheckingTarget target;
-    parseCommands(text, target);
+    QStringList probed; // paths after a log or address option: a probe must see each
+    for (qsizetype i = 0; i < line.arguments().size(); ++i) {
+        if (!line.isWholeValue(i))
+            continue;
+        target.paths << blankTrimmed(line.arguments()[i]);
+        if (QStringList{"/L", "/I"}.contains(blankTrimmed(line.arguments()[i - 1]).left(2).toUpper()))
+            probed << target.paths.last();
+    }
+    parseCommands(line, target);
     require(target.started, "the parser always presses Start");
+    for (const QString &path : probed)
+        require(std::any_of(target.received.cbegin(), target.received.cend(),
+                            [&path](const QString &value) { return value.startsWith(path); }),
+                "a path taken whole reaches the probe whole");
+    QStringList pieces = line.text().split(QLatin1Char('/'));
+    for (QString &piece : pieces)
+        piece = blankTrimmed(piece);
+    require(!target.paths.isEmpty() || commandLineTokens(line) == pieces,
+            "without a path taken whole, the text splits at every slash");
     for (const auto &[mode, file] : {std::pair{target.settings.TextLogMode, target.settings.TextLogFile},
                                      {target.settings.DatabaseLogMode, target.settings.DatabaseLogFile}})
         require((mode == LogMode::LogNone) == file.isEmpty() && (file.isEmpty() || CheckingTarget::acceptedLog(file)),

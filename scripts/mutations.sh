@@ -35,10 +35,14 @@ m c2 src/common/numerictext.cpp 's/while \(end > begin && isBlank/while (false &
   "test_logic" "trailing blanks of a number not trimmed"
 m c3 src/common/procedures.cpp 's/whole > 255\)/whole > 256)/' \
   "test_logic test_run" "octet range check off by one (256 accepted)"
-m c4 src/common/procedures.cpp 's/MMM d, yyyy hh:mm:ss AP/MMM d, yyyy h:mm:ss AP/' \
-  "test_logic test_run test_windows" "time stamp text: hour without its leading zero"
+m c4 src/common/datetimetext.cpp 's/QStringLiteral\("hh:mm:ss "\)/QStringLiteral("h:mm:ss ")/' \
+  "test_run test_windows" "time stamp text: hour without its leading zero"
 m c5 src/common/datetimetext.cpp 's/piece\.text = QStringLiteral\("yyyy"\);/;/' \
   "test_run" "date text keeps the locale's two-digit year"
+m c8 src/common/datetimetext.cpp 's/locale\.monthName\(/QLocale::c().monthName(/' \
+  "test_run" "start time: the month in English whatever the locale"
+m c9 src/common/datetimetext.cpp 's/QStringView\(u" ,\(\["\)/QStringView(u" ")/' \
+  "test_run" "date text keeps the zone's brackets and comma"
 m c6 src/common/lockedfile_posix.cpp 's/if \(truncate && ::ftruncate/if (false \&\& truncate \&\& ::ftruncate/' \
   "test_logic test_run" "opening a log does not empty the old file"
 m c7 src/common/ipv4.cpp 's/if \(part >= 10\)/if (part > 10)/' \
@@ -113,6 +117,12 @@ m l7 src/windows/logsettingsdialog.cpp 's/    m_settings\.TextLogMode = LogMode\
   "test_windows" "Close does not store the text log mode"
 m l8 src/windows/logsettingsdialog.cpp 's/cmdFile->setEnabled\(index >= int\(LogMode::LogUnique\)\)/cmdFile->setEnabled(index > int(LogMode::LogUnique))/' \
   "test_windows" "File button disabled for Log Unique"
+m l9 src/windows/logsettingsdialog.cpp 's/m_dialogs\.saveFile\(this/m_dialogs.openFile(this/' \
+  "test_windows" "log files chosen in an open dialog, which refuses a new name"
+m l10 src/windows/logsettingsdialog.cpp 's/event->matches\(QKeySequence::Cancel\) \|\| //' \
+  "test_windows" "Escape closes the log settings, dropping the modes"
+m l11 src/windows/logsettingsdialog.cpp 's/ \|\| event->key\(\) == Qt::Key_Return \|\| event->key\(\) == Qt::Key_Enter//' \
+  "test_windows" "Enter on an option presses the button last focused"
 
 # app
 m p1 src/run/settingscheck.cpp 's/\*timeout > MaxTimeout/*timeout >= MaxTimeout/' \
@@ -133,6 +143,12 @@ m p8 src/run/commandline.cpp 's/return startsWithLetters\(token, QLatin1StringVi
   "test_logic test_cli" "/s in lower case no longer hides"
 m p9 src/run/commandlinehelp.cpp 's/closedByOk && !commandLine\.isEmpty\(\)/closedByOk/' \
   "test_windows test_cli" "help's OK ends the process without a command line"
+m p10 src/run/commandline.cpp 's/if \(commandLine\.isWholeValue\(i\)\) \{/if (false) {/' \
+  "test_logic test_cli" "a path after an option split at its slashes"
+m p11 src/run/commandline.cpp 's/arguments\[i\]\.indexOf\(QLatin1Char\(\x27\/\x27\), 1\) > 0/arguments[i].startsWith(QLatin1Char(\x27\/\x27))/' \
+  "test_logic" "/s after /ip taken as its value"
+m p12 src/windows/commandlinehelpdialog.cpp 's/if \(event->matches\(QKeySequence::Cancel\)\)/if (false)/' \
+  "test_windows" "Escape closes the help window"
 
 # about
 m b1 src/common/typedcharacters.cpp 's/m_text == revealWord\(\)/m_text.compare(revealWord(), Qt::CaseInsensitive) == 0/' \

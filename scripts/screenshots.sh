@@ -53,7 +53,8 @@ main=$(window Vexal)
 shoot Vexal main-window.png
 xdotool key --window "$main" alt+l
 shoot "Log Information" log-settings.png
-xdotool key Escape
+# Neither this window nor the options window closes on Escape.
+xdotool key alt+c
 sleep 0.5
 xdotool key --window "$main" alt+b
 about=$(window "About Vexal")
@@ -61,7 +62,7 @@ shoot "About Vexal" about.png
 # OK has the focus; Tab moves it to Command Line.
 xdotool key Tab space
 shoot "Command Line Options" command-line-help.png
-xdotool key Escape
+xdotool key Return
 sleep 0.5
 xdotool key --window "$about" Return
 exit $failed

@@ -11,7 +11,6 @@
 #include "common/logsettings.h"
 #include "common/procedures.h"
 #include "logging/databaselog.h"
-#include "logging/errorlog.h"
 #include "logging/textlog.h"
 #include "run/runview.h"
 #include "run/sweeprun.h"
@@ -150,26 +149,30 @@ std::shared_ptr<void> writerInAnotherProcess(const QString &path)
 
 } // namespace
 
-TEST(DateTimeText, GeneralTextAndTableNamePerLocale)
+TEST(DateTimeText, GeneralTextStartTimeAndTableNamePerLocale)
 {
-    const std::tuple<QLocale, QDateTime, const char *, const char *> rows[] = {
-        {UsEnglish, Evening, "12/5/2026 7:12:16 PM", "Vexal Log Table 12/05/2026 19:12:16"},
-        {UsEnglish, QDateTime(QDate(2027, 1, 31), QTime(0, 5, 9)), "1/31/2027 12:05:09 AM",
+    // The start time: the locale's words in a fixed layout, plain blanks and digits.
+    const std::tuple<const char *, QDateTime, const char *, const char *, const char *> rows[] = {
+        {"en_US", Evening, "12/5/2026 7:12:16 PM", "Dec 5, 2026 07:12:16 PM", "Vexal Log Table 12/05/2026 19:12:16"},
+        {"en_US", QDateTime(QDate(2027, 1, 31), QTime(0, 5, 9)), "1/31/2027 12:05:09 AM", "Jan 31, 2027 12:05:09 AM",
          "Vexal Log Table 01/31/2027 00:05:09"},
-        {QLocale(QLocale::German, QLocale::Germany), Evening, "05.12.2026 19:12:16",
-         "Vexal Log Table 12.05.2026 19:12:16"},
-        {QLocale(QLocale::Finnish, QLocale::Finland), Evening, "5.12.2026 19.12.16",
-         "Vexal Log Table 12.05.2026 19.12.16"},
-        {QLocale(QLocale::Swedish, QLocale::Sweden), Evening, "2026-12-05 19:12:16",
-         "Vexal Log Table 12-05-2026 19:12:16"},
+        {"de_DE", Evening, "05.12.2026 19:12:16", "Dez. 5, 2026 07:12:16 PM", "Vexal Log Table 12.05.2026 19:12:16"},
+        {"fi_FI", Evening, "5.12.2026 19.12.16", "jouluk. 5, 2026 07:12:16 ip.", "Vexal Log Table 12.05.2026 19.12.16"},
+        {"sv_SE", Evening, "2026-12-05 19:12:16", "dec. 5, 2026 07:12:16 em", "Vexal Log Table 12-05-2026 19:12:16"},
+        // The zone's brackets and comma go with it.
+        {"es_ES", Evening, "5/12/2026 19:12:16", "dic 5, 2026 07:12:16 p. m.", "Vexal Log Table 12/05/2026 19:12:16"},
+        {"be_BY", Evening, "5.12.2026 19:12:16", "сне 5, 2026 07:12:16 PM", "Vexal Log Table 12.05.2026 19:12:16"},
     };
-    for (const auto &[locale, when, general, table] : rows) {
+    for (const auto &[name, when, general, start, table] : rows) {
+        const QLocale locale{QLatin1String(name)};
+        EXPECT_EQ(timeStampText(when, locale), QString::fromUtf8(start));
         EXPECT_EQ(generalDateTimeText(when, locale), QString::fromUtf8(general));
         EXPECT_EQ(DatabaseLog::tableNameFor(when, locale), QString::fromUtf8(table));
     }
+    EXPECT_EQ(timeStampText(Evening, QLocale(QStringLiteral("ar_EG"))), QStringLiteral("ديسمبر 5, 2026 07:12:16 م"));
 }
 
-TEST_F(Run, FileProbesNeverChangeWhatExists)
+TEST_F(Run, FileProbesChangeNothingButTheInUseProbeEmptiesLikeTheLog)
 {
     const QString existing = file("existing.txt"), fifo = file("fifo"), dangling = file("dangling");
     put(existing, "keep me\r\n");
@@ -189,51 +192,62 @@ TEST_F(Run, FileProbesNeverChangeWhatExists)
     EXPECT_EQ(QFileInfo(existing).lastModified(), changed);
     EXPECT_FALSE(QFileInfo::exists(file("new.txt"))) << "a probe's own file is removed again";
     EXPECT_TRUE(QFileInfo(dangling).isSymLink());
-}
-
-TEST_F(Run, ErrorLogHoldsTheLatestMessageOnly)
-{
-    const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    EXPECT_TRUE(createErrorLog(QStringLiteral("The packet size, 0 is not in the valid range from 1 to 512"), Evening));
-    EXPECT_TRUE(createErrorLog(QStringLiteral("The delay, 61, is not in the valid range 0 to 60"), Evening.addSecs(1)));
-    QDir::setCurrent(previous);
-    EXPECT_EQ(contents(file("Vexalerr")),
-              QByteArray("Error Log created on 12/5/2026 7:12:17 PM\r\n"
-                         "The delay, 61, is not in the valid range 0 to 60\r\n"));
+    // Only the in-use probe writes: it opens for output as the log then does.
+    EXPECT_FALSE(fileInUse(existing) || fileInUse(file("new.txt")));
+    EXPECT_TRUE(QFileInfo(existing).size() == 0 && QFileInfo::exists(file("new.txt")));
+    for (const QString &path : {file("missing-folder/new.txt"), dir.path(), QString()})
+        EXPECT_TRUE(fileInUse(path)) << path.toStdString();
 }
 
 TEST_F(Run, RepliesAreCountedAndListedOnceInOrderAndACycleThatSentNothingSaysWhy)
 {
-    pinger.setAnswering([](Ipv4 a) { return (a & 0xff) != 3; });
+    pinger.setAnswering([](Ipv4 a) { return (a & 0xffff) != 3; });
     for (int d : {1, 2, 3, 4})
         lists[3].setSelected(d, true);
     continuous = false;
-    // A second run starts its list and unique set afresh.
-    for (const char *startTime : {"Dec 5, 2026 07:12:16 PM", "Dec 5, 2026 07:13:21 PM"}) {
+    logs(LogMode::LogUnique, file("run.txt"));
+    // Each run starts its list and unique set afresh and shows its start in
+    // the system's language, on the label and in the summary. The list ends
+    // at its 32,000th entry; the count goes on.
+    const struct { const char *locale, *startTime; int targets; const char *listed, *statistics; } runs[] = {
+        {"de_DE", "Dez. 5, 2026 07:12:16 PM", 5, "4: 10.0.0.1 10.0.0.2 10.0.0.4 .. 10.0.0.7",
+         "5 of 5 4 80% Unique IPs: 4"},
+        {"fr_FR", "déc. 5, 2026 07:13:21 PM", 5, "4: 10.0.0.1 10.0.0.2 10.0.0.4 .. 10.0.0.7",
+         "5 of 5 4 80% Unique IPs: 4"},
+        {"en_US", "Dec 5, 2026 07:14:26 PM", 126 * 256, "32000: 10.0.0.0 10.0.0.1 10.0.0.2 .. 10.0.125.0",
+         "32256 of 32256 32255 99.99% Unique IPs: 32255"},
+    };
+    for (const auto &r : runs) {
+        QLocale::setDefault(QLocale(QLatin1String(r.locale)));
+        for (int v = 1; v * 256 < r.targets; ++v) // 10.0.0-125.*
+            lists[2].setSelected(v, true);
+        lists[3] = r.targets > 5 ? OctetList::all() : lists[3];
         run.onStartClicked();
         EXPECT_TRUE(locked);
-        EXPECT_EQ(captions.startTime, QLatin1String(startTime));
-        scheduler.runSteps(5);
+        EXPECT_EQ(captions.startTime, QString::fromUtf8(r.startTime));
+        scheduler.runSteps(r.targets);
         pinger.deliverReplies();
         EXPECT_TRUE(running) << "10.0.0.3 is still outstanding";
         clock.advance(65);
         pinger.expireOutstanding();
         EXPECT_FALSE(running || locked);
-        EXPECT_EQ(listed, QStringList({"10.0.0.1", "10.0.0.2", "10.0.0.4", "10.0.0.7"}));
+        EXPECT_EQ(QStringLiteral("%1: %2 .. %3").arg(listed.size()).arg(listed.mid(0, 3).join(' '), listed.last()),
+                  QLatin1String(r.listed));
         EXPECT_EQ(captions.attempts + ' ' + captions.responses + ' ' + captions.percentage + ' ' + uniqueCaption
-                      + ' ' + captions.elapsedTime, QStringLiteral("5 of 5 4 80% Unique IPs: 4 0000:00:01:05"));
+                      + ' ' + captions.elapsedTime, QLatin1String(r.statistics) + QLatin1String(" 0000:00:01:05"));
+        EXPECT_TRUE(QString::fromUtf8(contents(file("run.txt"))).contains("\r\nStart Time: " + captions.startTime));
+        const qint64 responses = run.responseCount();
         emit pinger.replied(makeIpv4(10, 0, 0, 3)); // after the stop sequence
-        EXPECT_EQ(run.responseCount(), 4);
-        EXPECT_EQ(run.uniqueAddresses().count(), 4);
+        EXPECT_EQ(run.responseCount(), responses);
+        EXPECT_EQ(run.uniqueAddresses().count(), responses);
     }
     // Refused attempts count, and instead of a silent 0% the run says why.
     pinger.setRefusing([](Ipv4) { return QStringLiteral("Network is unreachable"); });
     run.onStartClicked();
-    scheduler.runAll(10);
+    scheduler.runAll();
     EXPECT_FALSE(running);
     EXPECT_EQ(told(), QStringList("Vexal: Not one echo request could be sent: Network is unreachable."));
-    EXPECT_EQ(captions.attempts, QStringLiteral("5 of 5"));
+    EXPECT_EQ(captions.attempts, QStringLiteral("32256 of 32256"));
 }
 
 TEST_F(Run, LogsHoldALineOrRowPerLoggedReplyBesideOtherTablesAndTheTextLogOneSummary)

@@ -303,6 +303,14 @@ TEST(LogSettingsWindow, ShowsTheStoredModesTakesAFileOnlyForAModeThatLogsAndClos
         {"lblFile", "/v/run.txt"}, {"lblDatabase", "/v/run.mdb"}});
     const auto button = [&](const char *name) { return window->findChild<QAbstractButton *>(name); };
     EXPECT_TRUE(button("optFileType2")->isChecked() && button("optDatabaseType0")->isChecked());
+    // No Cancel and no default button: Escape, and Enter on an option after
+    // Close had the focus, leave the window open with nothing stored.
+    QApplication::setActiveWindow(window.get());
+    button("cmdClose")->setFocus();
+    button("optFileType1")->setFocus();
+    QTest::keyClick(button("optFileType1"), Qt::Key_Return);
+    QTest::keyClick(button("optFileType1"), Qt::Key_Escape);
+    EXPECT_TRUE(window->isVisible() && dialogs.messages.isEmpty() && settings.TextLogMode == LogMode::LogAll);
 
     // Each file button stores the name chosen, a cancelled dialog an empty one.
     button("optFileType1")->click();
@@ -315,8 +323,21 @@ TEST(LogSettingsWindow, ShowsTheStoredModesTakesAFileOnlyForAModeThatLogsAndClos
     QStringList requests; // every dialog starts blank
     for (const auto &[r, save] : dialogs.fileRequests)
         requests << QStringLiteral("%1|%2|%3|%4|%5").arg(r.title, r.filter).arg(r.flags).arg(r.presetName).arg(save);
-    EXPECT_EQ(requests, QStringList({"Log File|Text (*.txt)|*.txt|2052||0",
-                                     "Log Database|Database (*.mdb)|*.mdb|2052||0"}));
+    EXPECT_EQ(requests, QStringList({"Log File|Text (*.txt)|*.txt|2052||1",
+                                     "Log Database|Database (*.mdb)|*.mdb|2052||1"}));
+    // The real dialog (Qt's own here) takes an existing file without asking.
+    QTemporaryDir folder;
+    put(folder.filePath("old.txt"), "kept");
+    QtDialogs real;
+    LogSettingsDialog withRealDialogs(settings, real);
+    QTimer::singleShot(0, &withRealDialogs, [&] {
+        auto *chooser = withRealDialogs.findChild<QFileDialog *>();
+        chooser->selectFile(folder.filePath("old.txt"));
+        static_cast<QDialog *>(chooser)->accept(); // as its Save button does
+    });
+    withRealDialogs.findChild<QAbstractButton *>("cmdFile")->click();
+    EXPECT_EQ(settings.TextLogFile, folder.filePath("old.txt"));
+    EXPECT_EQ(contents(folder.filePath("old.txt")), QByteArray("kept"));
 
     // Close refuses a mode that logs without a file, and only once both have
     // one stores both modes; the title bar's close stores nothing.
@@ -351,7 +372,8 @@ TEST(LogSettingsWindow, ShowsTheStoredModesTakesAFileOnlyForAModeThatLogsAndClos
         button(qPrintable(QStringLiteral("optDatabaseType%1").arg(c.databaseChoice)))->click();
         EXPECT_EQ(button("cmdFile")->isEnabled(), c.textChoice > 0);
         EXPECT_EQ(button("cmdDatabase")->isEnabled(), c.databaseChoice > 0);
-        c.byClose ? button("cmdClose")->click() : void(window->close());
+        // Enter on Close presses it.
+        c.byClose ? QTest::keyClick(button("cmdClose"), Qt::Key_Return) : void(window->close());
         const bool stored = c.byClose && c.refusal.isEmpty();
         EXPECT_EQ(dialogs.messages.join('\n'), c.refusal);
         EXPECT_TRUE(dialogs.kinds.isEmpty() || dialogs.kinds[0].first == Dialogs::Icon::Exclamation);
@@ -392,12 +414,15 @@ TEST(CommandLineHelpWindow, EveryTextExactAndOnlyOkWithACommandLineEndsTheProces
     expectCaptions(&window, texts);
     EXPECT_EQ(window.findChildren<QWidget *>().size(), std::size(texts));
 
+    QTest::keyClick(&window, Qt::Key_Escape); // no Cancel button: after "/?" the start-up does not go on
+    EXPECT_TRUE(window.isVisible());
     QTest::keyClick(&window, Qt::Key_Return); // OK is the default button
     EXPECT_TRUE(!window.isVisible() && window.closedByOk());
     // Help opened from About has no command line: its OK goes back to the program.
     EXPECT_FALSE(helpEndsProcess(true, QString()) || helpEndsProcess(false, QStringLiteral("/?")));
     EXPECT_TRUE(helpEndsProcess(true, QStringLiteral("/ ?")) && !commandLineAsksForHelp(QStringLiteral("/ ?")));
     EXPECT_TRUE(commandLineAsksForHelp(QStringLiteral("/ip 10.0.0.1/?")));
+    EXPECT_FALSE(commandLineAsksForHelp(CommandLine({"/lfa", "/tmp/?/x"}))) << "a path taken whole";
 }
 
 TEST(IPFileCommands, SaveTellsOnlyAFullDiskOpenAsksAgainAfterAnInvalidFileAndBothShareTheName)

@@ -24,7 +24,7 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const QString commandLine = vexal::commandLineFromArguments(arguments);
+    const vexal::CommandLine commandLine = vexal::commandLineFromArguments(arguments);
 
     // Without a display a hidden sweep still runs, on Qt's offscreen
     // platform; a window nobody can see is refused before Qt would abort.

@@ -79,13 +79,21 @@ QString timeFormatWithoutZone(const QLocale &locale)
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         if (!pieces.at(i).field || pieces.at(i).text.at(0) != QLatin1Char('t'))
             continue;
-        // The zone goes with the blank that joined it to the time, before it
-        // ("h:mm:ss AP t") or, at the front, after it ("t HH:mm:ss").
+        // The zone goes with what joined it to the time: the blank before it
+        // ("h:mm:ss AP t"), a comma ("h:mm:ss AP, t"), brackets around it
+        // ("H:mm:ss (t)", "h:mm:ss [t]") or, at the front, the blank after it
+        // ("t HH:mm:ss"). Left behind, they would end every log line.
         pieces.removeAt(i);
-        if (i > 0 && !pieces.at(i - 1).field && pieces.at(i - 1).text.trimmed().isEmpty())
-            pieces.removeAt(--i);
-        else if (i < pieces.size() && !pieces.at(i).field && pieces.at(i).text.trimmed().isEmpty())
-            pieces.removeAt(i);
+        if (i > 0 && !pieces.at(i - 1).field) {
+            QString &before = pieces[i - 1].text;
+            while (!before.isEmpty() && QStringView(u" ,([").contains(before.back()))
+                before.chop(1);
+        }
+        if (i < pieces.size() && !pieces.at(i).field) {
+            QString &after = pieces[i].text;
+            while (!after.isEmpty() && QStringView(u" )]").contains(after.front()))
+                after.remove(0, 1);
+        }
         --i;
     }
     return plainBlanks(joinFormat(pieces).trimmed());
@@ -121,6 +129,18 @@ QString generalDateTimeText(const QDateTime &when, const QLocale &locale)
 {
     return locale.toString(when.date(), fourDigitYearDateFormat(locale)) + QLatin1Char(' ')
         + locale.toString(when.time(), timeFormatWithoutZone(locale));
+}
+
+QString timeStampText(const QDateTime &when, const QLocale &locale)
+{
+    // Only the words follow the locale; the numbers keep the fixed layout.
+    const QTime time = when.time();
+    const QTime twelveHour((time.hour() + 11) % 12 + 1, time.minute(), time.second());
+    const QLocale c = QLocale::c();
+    return plainBlanks(locale.monthName(when.date().month(), QLocale::ShortFormat) + QLatin1Char(' ')
+                       + c.toString(when.date(), QStringLiteral("d, yyyy "))
+                       + c.toString(twelveHour, QStringLiteral("hh:mm:ss "))
+                       + (time.hour() < 12 ? locale.amText() : locale.pmText()));
 }
 
 QString dateSeparator(const QLocale &locale)

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QStringList>
 
 namespace vexal {
@@ -24,13 +23,6 @@ std::optional<quint8> byteValue(const QString &part)
 }
 
 } // namespace
-
-QString timeStampText(const QDateTime &when)
-{
-    // The C locale keeps the text the same on every system, which is what
-    // the logs and the start-time label promise.
-    return QLocale::c().toString(when, QStringLiteral("MMM d, yyyy hh:mm:ss AP"));
-}
 
 bool fileInUse(const QString &path)
 {

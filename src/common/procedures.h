@@ -11,10 +11,6 @@ namespace vexal {
 
 using Octets = std::array<quint8, 4>;
 
-// "Dec 5, 2026 07:12:16 PM": English month abbreviation, day without a
-// leading zero, four-digit year, 12-hour clock with two-digit fields.
-QString timeStampText(const QDateTime &when);
-
 // True when the file cannot be opened for writing now, or when another text
 // log (another Vexal) holds it open; such a file is left exactly as it is.
 // Otherwise, like the log that follows it, the probe creates a missing file

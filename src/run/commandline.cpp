@@ -183,36 +183,85 @@ void applyToken(const QString &token, CommandLineTarget &target)
         applyAddressOrFile(valueAfter(token, 2), target);
 }
 
+// An option that takes a value, standing alone as a whole argument: "/lfa".
+bool isValueOptionAlone(const QString &argument)
+{
+    static const QLatin1StringView options[] = {
+        QLatin1StringView("P"),   QLatin1StringView("T"),   QLatin1StringView("D"),   QLatin1StringView("LFU"),
+        QLatin1StringView("LFA"), QLatin1StringView("LDU"), QLatin1StringView("LDA"), QLatin1StringView("IP")};
+    const QString word = trimSpaces(argument);
+    if (!word.startsWith(QLatin1Char('/')))
+        return false;
+    const QString letters = word.mid(1).toUpper();
+    return std::any_of(std::begin(options), std::end(options),
+                       [&letters](QLatin1StringView option) { return letters == option; });
+}
+
 } // namespace
 
-QStringList commandLineTokens(const QString &commandLine)
+CommandLine::CommandLine(const QStringList &arguments)
+    : m_arguments(arguments)
+    , m_text(arguments.join(QLatin1Char(' ')))
 {
-    // A "/" always splits, so no value can contain one; the piece before the
-    // first "/" is a token like any other.
-    QStringList tokens = commandLine.split(QLatin1Char('/'));
+    // Every Linux path with a folder holds a "/", which the rule would split
+    // at. Only right after an option standing alone is such an argument a
+    // path; "/s" alone holds no second "/" and stays an option.
+    m_wholeValues.resize(arguments.size());
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        m_wholeValues[i] = !m_wholeValues[i - 1] && isValueOptionAlone(arguments[i - 1])
+            && arguments[i].indexOf(QLatin1Char('/'), 1) > 0;
+}
+
+CommandLine::CommandLine(const QString &text)
+    : CommandLine(QStringList(text))
+{
+}
+
+bool CommandLine::isWholeValue(qsizetype i) const
+{
+    return i >= 0 && i < m_wholeValues.size() && m_wholeValues[i];
+}
+
+CommandLine commandLineFromArguments(const QStringList &arguments)
+{
+    return CommandLine(arguments.mid(1));
+}
+
+QStringList commandLineTokens(const CommandLine &commandLine)
+{
+    // The text split at every "/" but those of a value taken whole; the
+    // piece before the first "/" is a token like any other.
+    QStringList tokens(1);
+    const QStringList &arguments = commandLine.arguments();
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (i > 0)
+            tokens.last() += QLatin1Char(' ');
+        if (commandLine.isWholeValue(i)) {
+            tokens.last() += arguments[i];
+            continue;
+        }
+        const QStringList pieces = arguments[i].split(QLatin1Char('/'));
+        tokens.last() += pieces.first();
+        tokens += pieces.mid(1);
+    }
     for (QString &token : tokens)
         token = trimSpaces(token);
     return tokens;
 }
 
-bool commandLineHides(const QString &commandLine)
+bool commandLineHides(const CommandLine &commandLine)
 {
     const QStringList tokens = commandLineTokens(commandLine);
     return std::any_of(tokens.cbegin(), tokens.cend(),
                        [](const QString &token) { return startsWithLetters(token, QLatin1StringView("S")); });
 }
 
-void parseCommands(const QString &commandLine, CommandLineTarget &target)
+void parseCommands(const CommandLine &commandLine, CommandLineTarget &target)
 {
     target.minimise();
     for (const QString &token : commandLineTokens(commandLine))
         applyToken(token, target);
     target.start();
-}
-
-QString commandLineFromArguments(const QStringList &arguments)
-{
-    return arguments.mid(1).join(QLatin1Char(' '));
 }
 
 } // namespace vexal

@@ -58,20 +58,49 @@ public:
     virtual void start() = 0;
 };
 
-// The program's command line as one string: its arguments after the
-// program's name, joined by single blanks. Empty when there are none.
-QString commandLineFromArguments(const QStringList &arguments);
+// The program's command line: the arguments after the program's name, and
+// their text joined by single blanks, the one string the "/" rule reads.
+// The argument bounds matter in one place only: a Linux path given as the
+// whole argument after an option that takes a value (see
+// commandLineTokens). A line given as one text is a single argument, read
+// by the "/" rule alone.
+class CommandLine final
+{
+public:
+    CommandLine() = default;
+    explicit CommandLine(const QStringList &arguments);
+    // Implicit: wherever a line is one string, it is one argument.
+    CommandLine(const QString &text);
+
+    const QStringList &arguments() const { return m_arguments; }
+    const QString &text() const { return m_text; }
+    bool isEmpty() const { return m_text.isEmpty(); }
+    // Whether argument i is an option's value taken whole, "/" included.
+    bool isWholeValue(qsizetype i) const;
+
+private:
+    QStringList m_arguments;
+    QString m_text;
+    QList<bool> m_wholeValues; // per argument
+};
+
+// The command line of a process from its arguments, the program's name first.
+CommandLine commandLineFromArguments(const QStringList &arguments);
 
 // Applies a command line to the target as if the user had made the same
 // entries, then presses Start, always. Refused values never reach the
 // screen; each goes to the error log and the rest of the line still applies.
 // Nothing is kept between calls: a second call repeats everything.
-void parseCommands(const QString &commandLine, CommandLineTarget &target);
+void parseCommands(const CommandLine &commandLine, CommandLineTarget &target);
 
-// The command line's tokens as the parser reads them: the pieces between "/"
-// characters, blanks trimmed.
-QStringList commandLineTokens(const QString &commandLine);
+// The command line's tokens as the parser reads them: the pieces of its text
+// between "/" characters, blanks trimmed. The one exception: when an option
+// that takes a value (/p /t /d /lfu /lfa /ldu /lda /ip) is a whole argument
+// and the next argument holds a "/" after its first character (a path with
+// a folder in it: /var/log/vexal/run.txt, logs/run.txt), the slashes of that
+// next argument do not split, so the path is the option's value.
+QStringList commandLineTokens(const CommandLine &commandLine);
 // Whether the command line hides the window: a token whose letter is S.
-bool commandLineHides(const QString &commandLine);
+bool commandLineHides(const CommandLine &commandLine);
 
 } // namespace vexal

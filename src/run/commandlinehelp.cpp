@@ -2,12 +2,18 @@
 
 namespace vexal {
 
-bool commandLineAsksForHelp(const QString &commandLine)
+bool commandLineAsksForHelp(const CommandLine &commandLine)
 {
-    return commandLine.contains(QLatin1String("/?"));
+    // Arguments are joined by a blank, so "/?" never spans two of them.
+    const QStringList &arguments = commandLine.arguments();
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (!commandLine.isWholeValue(i) && arguments[i].contains(QLatin1String("/?")))
+            return true;
+    }
+    return false;
 }
 
-bool helpEndsProcess(bool closedByOk, const QString &commandLine)
+bool helpEndsProcess(bool closedByOk, const CommandLine &commandLine)
 {
     return closedByOk && !commandLine.isEmpty();
 }

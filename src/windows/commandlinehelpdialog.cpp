@@ -3,6 +3,7 @@
 #include "windows/windowlook.h"
 
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -101,6 +102,17 @@ CommandLineHelpDialog::CommandLineHelpDialog(QWidget *parent)
 
     applyFormLook(this);
     centreOnScreen(this);
+}
+
+void CommandLineHelpDialog::keyPressEvent(QKeyEvent *event)
+{
+    // There is no Cancel button. Escape would close the window like its
+    // close box, which after "/?" lets the start-up go on; it does nothing.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 } // namespace vexal

@@ -18,10 +18,11 @@ class CommandLineHelpDialog final : public QDialog
 public:
     explicit CommandLineHelpDialog(QWidget *parent = nullptr);
 
-    // True when OK closed the window; false after the close box (or Escape,
-    // which stands for it).
+    // True when OK closed the window; false after the close box.
     bool closedByOk() const { return result() == QDialog::Accepted; }
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 } // namespace vexal

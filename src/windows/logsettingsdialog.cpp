@@ -6,6 +6,7 @@
 
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -99,9 +100,6 @@ void LogSettingsDialog::buildControls()
                          twips(120, 1200, 1215, 375));
 
     cmdClose = button(this, "cmdClose", QStringLiteral("&Close"), twips(120, 3840, 1215, 375));
-    // Enter anywhere but on another button means Close (with its checks),
-    // never a file dialog the user did not ask for.
-    cmdClose->setDefault(true);
 
     lblFile->setTextFormat(Qt::PlainText);
     lblDatabase->setTextFormat(Qt::PlainText);
@@ -142,9 +140,14 @@ void LogSettingsDialog::onDatabaseTypeSelected(int index)
 
 QString LogSettingsDialog::chooseFile(const QString &filter, const QString &title)
 {
-    // Each use starts with a blank name, and a cancelled dialog hands back
-    // that blank name, which is then stored like a chosen one.
-    return m_dialogs.openFile(this, {title, filter, FileDialogFlags, QString()}).value_or(QString());
+    // A log is a file to be written, often one that does not exist yet. A
+    // native open dialog (GTK, the desktop portal) refuses a name that does
+    // not exist, whatever the flags; a save dialog takes one everywhere, and
+    // without the overwrite question (not among the flags) it also takes an
+    // existing file as it is. Each use starts with a blank name, and a
+    // cancelled dialog hands back that blank name, which is then stored like
+    // a chosen one.
+    return m_dialogs.saveFile(this, {title, filter, FileDialogFlags, QString()}).value_or(QString());
 }
 
 void LogSettingsDialog::onFileClicked()
@@ -158,6 +161,19 @@ void LogSettingsDialog::onDatabaseClicked()
     m_settings.DatabaseLogFile = chooseFile(QStringLiteral("Database (*.mdb)|*.mdb"),
                                             QStringLiteral("Log Database"));
     showPath(lblDatabase, m_settings.DatabaseLogFile);
+}
+
+void LogSettingsDialog::keyPressEvent(QKeyEvent *event)
+{
+    // The window has no Cancel button and no default button. Escape would
+    // close it like the close box and drop the modes chosen; Enter on an
+    // option would press the button that last had the focus, which Qt keeps
+    // as the default. A focused button takes Enter itself before this.
+    if (event->matches(QKeySequence::Cancel) || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void LogSettingsDialog::complain(const QString &title, const QString &text)

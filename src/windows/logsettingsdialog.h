@@ -30,6 +30,8 @@ public:
 
     LogSettingsDialog(LogSettings &settings, Dialogs &dialogs, QWidget *parent = nullptr);
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void buildControls();

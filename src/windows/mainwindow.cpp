@@ -58,7 +58,7 @@ QPushButton *button(QWidget *parent, const char *name, const QString &caption, c
 
 } // namespace
 
-MainWindow::MainWindow(const MainWindowServices &services, const QString &commandLine,
+MainWindow::MainWindow(const MainWindowServices &services, const CommandLine &commandLine,
                        QWidget *parent)
     : QWidget(parent)
     , m_dialogs(services.dialogs)

@@ -51,14 +51,14 @@ class MainWindow final : public QWidget, private RunView, private CommandLineTar
     Q_OBJECT
 
 public:
-    MainWindow(const MainWindowServices &services, const QString &commandLine,
+    MainWindow(const MainWindowServices &services, const CommandLine &commandLine,
                QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // The run indicator: "Start" when idle, "Stop" while a sweep runs.
     QString startTag() const;
     bool commandLinePending() const;
-    const QString &commandLine() const { return m_commandLine; }
+    const CommandLine &commandLine() const { return m_commandLine; }
     AddressSet selections() const override;
     // Replaces the selections of the four lists.
     void setSelections(const AddressSet &lists);
@@ -148,7 +148,7 @@ private:
     IPFileCommands *m_ipFiles = nullptr;
     std::function<void(QWidget *)> m_aboutHandler;
 
-    const QString m_commandLine;
+    const CommandLine m_commandLine;
     bool m_activatedOnce = false;
 
     // Controls.
