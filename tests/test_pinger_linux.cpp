@@ -46,7 +46,8 @@ OctetList range(int first, int last)
 // The system pinger, on its own or driven by a sweep, and what came of it.
 struct Session
 {
-    Session(const std::string &mechanism, int timeoutMs)
+    Session(const std::string &mechanism, int timeoutMs, PreopenedSocket raw = {})
+        : pinger(createSystemPinger(raw))
     {
         // With every group admitted to ICMP datagram sockets they open; with
         // none, root falls back to a raw socket and anybody else is refused.
@@ -65,7 +66,7 @@ struct Session
     }
 
     std::string error;
-    std::unique_ptr<Pinger> pinger = createSystemPinger();
+    std::unique_ptr<Pinger> pinger;
     TimerStepScheduler scheduler;
     SweepController controller{*pinger, scheduler};
     QElapsedTimer clock;
@@ -199,11 +200,12 @@ TEST_P(LinuxPinger, ReportsOnlyOwnTimelyRepliesOnce)
     }
 }
 
-TEST_P(LinuxPinger, UnprivilegedOpenNamesTheFixOrUsesTheDatagramSocket)
+TEST_P(LinuxPinger, UnprivilegedOpenNamesTheFixOrUsesTheSocketsItWasGiven)
 {
     // An ordinary user lacks CAP_NET_RAW. This thread alone (the system call's
     // scope) gives it up while the pinger opens; the permitted set keeps it.
-    // Root holds it: the first flip drops it, the second gives it back.
+    // Root holds it: the first flip drops it, the second gives it back. A raw
+    // socket opened before, as the program does at start-up, serves all the same.
     const auto flipNetRaw = [] {
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
         __user_cap_data_struct caps[2] = {};
@@ -211,9 +213,16 @@ TEST_P(LinuxPinger, UnprivilegedOpenNamesTheFixOrUsesTheDatagramSocket)
         caps[0].effective ^= 1u << CAP_NET_RAW;
         return read && ::syscall(SYS_capset, &header, caps) == 0;
     };
+    const PreopenedSocket raw = openRawIcmpSocket();
+    ASSERT_GE(raw.fd, 0);
     ASSERT_TRUE(flipNetRaw());
     const Session run(GetParam(), 1000);
+    Session handed(GetParam(), 1000, raw);
     ASSERT_TRUE(flipNetRaw());
+    EXPECT_EQ(handed.error, "");
+    handed.pinger->send(makeIpv4(127, 0, 0, 1));
+    ASSERT_TRUE(handed.waitSettled());
+    EXPECT_EQ(handed.replies, std::vector<Ipv4>{makeIpv4(127, 0, 0, 1)});
     // Root would open a raw socket; without CAP_NET_RAW only an admitted datagram socket opens.
     EXPECT_EQ(run.error.empty(), GetParam() == "datagram") << run.error;
     const std::string fix = "Grant the program the capability it needs with 'sudo setcap cap_net_raw+ep "
@@ -222,17 +231,18 @@ TEST_P(LinuxPinger, UnprivilegedOpenNamesTheFixOrUsesTheDatagramSocket)
     EXPECT_EQ(run.error.find(fix) != std::string::npos, GetParam() == "raw") << run.error;
 }
 
-// 198.18.0.0/15 (131,072 targets, twice a socket's sequence numbers) goes to
+// 198.18.0.0/15 (131,072 targets, twice an identifier's sequence numbers) goes to
 // a neighbour nobody has, at delay 0 with a 1 s timeout: every request must live
-// its full second. Only 198.18.0.5 reaches the peer, answered half a second late.
+// its full second. Only 198.19.0.5 reaches the peer, answered half a second late: asked
+// once the numbers of the first identifier are all in use, it is answered to a second one.
 TEST_P(LinuxPinger, EveryRequestLivesItsFullTimeout)
 {
     ours({"ip", "neigh", "replace", "198.51.100.99", "lladdr", "02:00:00:00:00:63", "dev", "vx0", "nud", "permanent"});
     ours({"ip", "route", "add", "198.18.0.0/15", "via", "198.51.100.99", "dev", "vx0"});
-    ours({"ip", "route", "add", "198.18.0.5/32", "via", "198.51.100.2", "dev", "vx0"});
-    peers({"ip", "addr", "add", "198.18.0.5/32", "dev", "lo"});
+    ours({"ip", "route", "add", "198.19.0.5/32", "via", "198.51.100.2", "dev", "vx0"});
+    peers({"ip", "addr", "add", "198.19.0.5/32", "dev", "lo"});
     // The scripted host answers from the address it was asked at.
-    peers({"ip", "route", "add", "198.51.100.1/32", "dev", "vx1", "src", "198.18.0.5"});
+    peers({"ip", "route", "add", "198.51.100.1/32", "dev", "vx1", "src", "198.19.0.5"});
     std::future<int> host = scriptedHost(1, 500);
     Session run(GetParam(), 1000);
     ASSERT_EQ(run.error, "");
@@ -256,7 +266,7 @@ TEST_P(LinuxPinger, EveryRequestLivesItsFullTimeout)
     sampler.stop();
 
     EXPECT_EQ(run.controller.attemptCount(), 131072);
-    EXPECT_EQ(run.replies, std::vector<Ipv4>{makeIpv4(198, 18, 0, 5)}) << "the late host, and nobody else";
+    EXPECT_EQ(run.replies, std::vector<Ipv4>{makeIpv4(198, 19, 0, 5)}) << "the late host, and nobody else";
     EXPECT_EQ(host.get(), 1);
     EXPECT_EQ(endedEarly, 0) << "requests that ended before their timeout, over " << sentBy.size() << " samples";
     EXPECT_GT(sentBy.size(), std::size_t(20));
