@@ -43,7 +43,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libsqlite3-dev sqlite3
     googletest libgtest-dev
-    iproute2 libcap2-bin procps
+    iproute2 libcap-dev libcap2-bin procps
     desktop-file-utils
     fping
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2

@@ -1,16 +1,21 @@
 // The built program driven from its command line, as cron or a shell would:
 // a child process with no display, in private network and mount
-// namespaces, signalled, losing its network, or on a full or read-only disk.
+// namespaces, signalled, losing its network, on a full or read-only disk, or
+// started with a privilege by a user who has none.
 #include "fulldisk.h"
 #include "netns.h"
+#include "qtprinters.h"
 #include "realfiles.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <csignal>
+
+#include <unistd.h>
 
 class Program : public ::testing::Test
 {
@@ -21,15 +26,17 @@ protected:
         if (const std::string why = vexal::netns::enterPrivateNetwork(); !why.empty())
             GTEST_SKIP() << why;
     }
-    void start(const QString &commandLine, const QString &folder = {})
+    // The program, or a command that runs it, is the first of `program`.
+    void start(const QString &commandLine, const QString &folder = {},
+               const QStringList &program = {QStringLiteral(VEXAL_BINARY)})
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = environment;
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QLatin1String(name));
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(folder.isEmpty() ? dir.path() : folder);
-        process.start(QStringLiteral(VEXAL_BINARY), commandLine.split(QLatin1Char(' ')));
+        process.start(program.front(), program.mid(1) + commandLine.split(QLatin1Char(' ')));
         ASSERT_TRUE(process.waitForStarted(5000));
     }
     // The exit status, or -1 when it crashed or had to be killed; standard error in `errors`.
@@ -47,6 +54,7 @@ protected:
     qsizetype lines(const char *name) const { return contents(file(name)).count('\n'); }
 
     QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QProcess process;
     QByteArray errors;
 };
@@ -166,5 +174,69 @@ TEST_F(Program, AnErrorLogThatCannotBeWrittenIsToldAndThePreviousOneKeptWhole)
                   hadOne ? QStringList(QStringLiteral("Vexalerr")) : QStringList());
         ASSERT_EQ(disk.setReadOnly(false), "");
         disk.release();
+    }
+}
+
+// The program given a privilege of its own (a file capability, or set-user-ID
+// root) and run by nobody in this test's network, where ICMP datagram
+// sockets are refused: the raw socket is opened first and every privilege is
+// gone before Qt starts. A plugin of the test's own on QT_PLUGIN_PATH, loaded
+// as a user's own code would be, reports what it holds. Root keeps its own.
+TEST_F(Program, APrivilegeOpensTheRawSocketAndIsGoneBeforeQtStarts)
+{
+    ASSERT_EQ(vexal::netns::setPingGroupRange(1, 0), "");
+    const auto privileges = [](const QByteArray &status, const QByteArray &prefix = {}) {
+        QByteArray kept;
+        for (const QByteArray &line : status.split('\n'))
+            for (const char *name : {"Uid:", "CapInh:", "CapPrm:", "CapEff:", "CapAmb:", "NoNewPrivs:", "raw socket"})
+                kept += line.startsWith(prefix + name) ? line.mid(prefix.size()) + '\n' : QByteArray();
+        return kept;
+    };
+    // Nobody can run the copy and write its log here; each user has a run-time folder, or Qt complains.
+    ASSERT_EQ(vexal::netns::runCommand({"sh", "-c", "cd " + dir.path().toStdString() + " && mkdir -p plugins/generic "
+                                        "0 65534 && cp " VEXAL_PROBE_PLUGIN " plugins/generic && chmod 755 . && chown "
+                                        "65534:65534 . 65534 && chmod 700 0 65534"}), "");
+    environment.insert(QStringLiteral("QT_PLUGIN_PATH"), dir.filePath(QStringLiteral("plugins")));
+    environment.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("capprobe"));
+    environment.insert(QStringLiteral("HOME"), dir.path());
+    const QString copy = dir.filePath(QStringLiteral("vexal"));
+    const QByteArray dropped = "Uid:\t65534\t65534\t65534\t65534\nCapInh:\t0000000000000000\nCapPrm:\t"
+                               "0000000000000000\nCapEff:\t0000000000000000\nCapAmb:\t0000000000000000\nNoNewPrivs:\t";
+    const std::tuple<const char *, const char *, bool, QByteArray, bool> rows[] = {
+        // granted by, mode or capability, run by nobody, what the process and the plugin hold, sweeps
+        {"chmod", "0755", true, dropped + "0\n", false},
+        {"setcap", "cap_net_raw+ep", true, dropped + "1\n", true},
+        {"chmod", "4755", true, dropped + "1\n", true},
+        {"chmod", "0755", false, privileges(contents(QStringLiteral("/proc/self/status"))), true},
+    };
+    for (const auto &[grant, how, asNobody, holds, sweeps] : rows) {
+        SCOPED_TRACE(std::string(grant) + " " + how + (asNobody ? " as nobody" : " as root"));
+        QFile::remove(copy);
+        QFile::remove(file("run.txt"));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(VEXAL_BINARY), copy));
+        if (const std::string why = vexal::netns::runCommand({grant, how, copy.toStdString()}); !why.empty())
+            GTEST_SKIP() << why; // setcap on a file system without extended attributes
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(asNobody ? "65534" : "0"));
+        start(QStringLiteral("/ip 127.0.0.1 /c /d 0 /lfa run.txt /s"), {},
+              (asNobody ? QStringLiteral("setpriv --reuid=65534 --regid=65534 --clear-groups").split(' ')
+                        : QStringList()) << copy);
+        if (sweeps) {
+            WAIT_UNTIL(lines("run.txt") >= 1, 10000);
+            const QString proc = QStringLiteral("/proc/%1").arg(process.processId());
+            EXPECT_EQ(privileges(contents(proc + QStringLiteral("/status"))), holds);
+            // Not dumpable: none of the user's other processes can take its raw socket.
+            EXPECT_EQ(QFileInfo(proc + QStringLiteral("/fd")).ownerId(), 0u);
+        }
+        EXPECT_EQ(finish(sweeps ? SIGTERM : 0), sweeps ? 0 : 1);
+        EXPECT_EQ(privileges(errors, "probe: "),
+                  holds + "raw socket: " + (asNobody ? "Operation not permitted\n" : "opened\n")) << "the plugin";
+        // Today's refusal, unchanged; not a word about privileges.
+        EXPECT_EQ(QString::fromLocal8Bit(errors).remove(QRegularExpression(QStringLiteral("(?m)^probe: .*\n"))),
+                  sweeps ? QString() : "Vexal: Vexal may not send ICMP echo requests: the system refused an ICMP "
+            "datagram socket (Permission denied) and a raw socket (Operation not permitted). Grant the program the "
+            "capability it needs with 'sudo setcap cap_net_raw+ep " + QFileInfo(copy).canonicalFilePath()
+            + "', or let every group use ICMP datagram sockets with 'sudo sysctl -w net.ipv4.ping_group_range=\"0 "
+            "2147483647\"', or run Vexal as root.\n");
+        EXPECT_EQ(contents(file("run.txt")).startsWith("127.0.0.1 "), sweeps);
     }
 }

@@ -1,4 +1,5 @@
 #include "app/consoledialogs.h"
+#include "app/privileges.h"
 #include "app/startup.h"
 #include "app/terminationwatcher.h"
 #include "common/clock.h"
@@ -21,6 +22,16 @@
 
 int main(int argc, char *argv[])
 {
+    // Open first, then drop, as ping does: the sockets that take a privilege
+    // are opened before anything a user controls is read or loaded (the
+    // command line, Qt's plugins, styles and themes), none of which then
+    // runs with it.
+    vexal::PrivilegedSockets privileged = vexal::openPrivilegedSockets();
+    if (const std::string why = vexal::dropPrivileges(); !why.empty()) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+    }
+
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -67,7 +78,7 @@ int main(int argc, char *argv[])
     vexal::SystemClock clock;
     vexal::LogSettings logSettings;
     vexal::TimerStepScheduler scheduler;
-    const std::unique_ptr<vexal::Pinger> pinger = vexal::createSystemPinger();
+    const std::unique_ptr<vexal::Pinger> pinger = vexal::createSystemPinger(privileged.rawIcmp);
 
     vexal::MainWindow window({*dialogs, *pinger, scheduler, clock, logSettings}, commandLine);
     QObject::connect(&window, &vexal::MainWindow::endProcessRequested, &app, &QApplication::exit);

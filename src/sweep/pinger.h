@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/ipv4.h"
+#include "sweep/preopenedsocket.h"
 
 #include <QObject>
 #include <QString>
@@ -76,7 +77,15 @@ signals:
     void ready();
 };
 
-// The operating system's pinger; defined once per platform.
-std::unique_ptr<Pinger> createSystemPinger(QObject *parent = nullptr);
+// The operating system's pinger; defined once per platform. `raw` is the
+// raw ICMP socket opened by openRawIcmpSocket() before the process gave up
+// the privilege it takes, or the error that refused it; the pinger owns it
+// from then on and uses it only where the datagram socket is refused.
+// Without one, the pinger opens its raw socket itself when it needs it, as a
+// process that keeps its privilege may.
+std::unique_ptr<Pinger> createSystemPinger(PreopenedSocket raw = {}, QObject *parent = nullptr);
+// The one raw ICMP socket the system pinger may fall back to. It lets
+// nothing in until the pinger takes it into use.
+PreopenedSocket openRawIcmpSocket();
 
 } // namespace vexal

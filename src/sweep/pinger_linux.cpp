@@ -51,10 +51,12 @@ constexpr std::size_t ControlRoom = CMSG_SPACE(sizeof(timespec));
 // loop; the notifier is level-triggered and comes back for the rest.
 constexpr int MaxBatchesPerDrain = 2048;
 
-// Each socket has one identifier and so 65536 sequence numbers. More
-// sockets are opened only when every number of the open ones is in use (a
-// large silent range with a long timeout); past this many the sweep waits
-// for numbers to free instead, which bounds memory at about 24 MiB.
+// Each channel has one identifier and so 65536 sequence numbers. More are
+// added only when every number of the open ones is in use (a large silent
+// range with a long timeout); past this many the sweep waits for numbers to
+// free instead, which bounds memory at about 24 MiB. The kernel gives a
+// datagram socket one identifier, so there each channel is a socket of its
+// own; the one raw socket carries every channel.
 constexpr int MaxChannels = 16;
 // A full queue is tried again after 1, 2, 4 ... ms, at most this long.
 constexpr int MaxBackoffMs = 100;
@@ -89,23 +91,53 @@ QString binaryPath()
 
 bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
 
-// One ICMP socket with its own identifier and sequence numbers.
+int openDatagramSocket() { return ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP); }
+
+// A raw ICMP socket gets a copy of every ICMP message the host receives.
+// This program passes the echo replies that carry one of `count`
+// identifiers from `first` on (counted modulo 65536), so other programs'
+// pings never take room in our receive queue; with a count of 0 it passes
+// nothing.
+void attachIdentifierFilter(int fd, quint16 first, std::size_t count)
+{
+    sock_filter code[] = {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),  // X = length of the IP header
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),   // ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 0, 5),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),   // identifier
+        BPF_STMT(BPF_ALU | BPF_SUB | BPF_K, first),
+        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0xffff),
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, quint32(count), 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0xffffffffu),  // keep it whole
+        BPF_STMT(BPF_RET | BPF_K, 0),            // drop it
+    };
+    sock_fprog program{std::size(code), code};
+    ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+}
+
+// One identifier with its own sequence numbers.
 struct Channel
 {
-    int fd = -1;
+    // Index into the pinger's sockets.
+    std::size_t socket = 0;
     // Ours on a raw socket; on a datagram socket the kernel picks it and
     // only ever hands us replies that carry it.
     quint16 identifier = 0;
     quint64 cookie = 0;
     quint64 serial = 0;
     SequenceMap sequences;
+};
+
+struct Socket
+{
+    int fd = -1;
     QSocketNotifier *notifier = nullptr;
 };
 
 class LinuxPinger final : public Pinger
 {
 public:
-    explicit LinuxPinger(QObject *parent);
+    LinuxPinger(PreopenedSocket raw, QObject *parent);
     ~LinuxPinger() override;
 
     bool open() override;
@@ -122,8 +154,11 @@ public:
     void collect() override;
 
 private:
-    int openSocket(bool raw) const;
-    bool addChannel(int fd);
+    void adoptSocket(int fd);
+    void addChannel();
+    // The channels whose replies arrive on the socket.
+    std::span<const std::unique_ptr<Channel>> channelsOn(std::size_t socket) const;
+    Channel *channelWithIdentifier(quint16 identifier) const;
     void prepareBuffers();
     // A channel with a free sequence number at now, opening one if need be.
     Channel *channelWithRoom(qint64 now, qint64 rest);
@@ -137,10 +172,10 @@ private:
     // Reads every queued datagram, matches replies by their arrival time and
     // then expires what is due; matched addresses wait in m_ready for
     // deliver().
-    void drain(Channel &channel);
+    void drain(std::size_t socket);
     void drainAll();
-    void discardQueued(Channel &channel);
-    void discardErrors(Channel &channel);
+    void discardQueued(int fd);
+    void discardErrors(int fd);
     // Emits replied() for m_ready, then settled() if that or an expiry
     // emptied the books.
     void deliver();
@@ -158,6 +193,9 @@ private:
     EchoRequestBuilder m_builder;
     bool m_builderStale = true;
 
+    // Handed over at start-up, until open() takes it or closes it.
+    PreopenedSocket m_handedRaw;
+    std::vector<Socket> m_sockets;
     std::vector<std::unique_ptr<Channel>> m_channels;
     std::size_t m_current = 0;
     bool m_channelsExhausted = false;
@@ -191,8 +229,9 @@ private:
     std::vector<mmsghdr> m_rxHeaders;
 };
 
-LinuxPinger::LinuxPinger(QObject *parent)
+LinuxPinger::LinuxPinger(PreopenedSocket raw, QObject *parent)
     : Pinger(parent)
+    , m_handedRaw(raw)
 {
     // Several pingers of one process share the raw socket's view of every
     // echo reply, so each gets its own identifiers and cookies.
@@ -212,16 +251,13 @@ LinuxPinger::LinuxPinger(QObject *parent)
 
 LinuxPinger::~LinuxPinger()
 {
-    for (const auto &channel : m_channels) {
+    for (const Socket &socket : m_sockets) {
         // The notifier must let go of the descriptor before it is closed.
-        delete channel->notifier;
-        ::close(channel->fd);
+        delete socket.notifier;
+        ::close(socket.fd);
     }
-}
-
-int LinuxPinger::openSocket(bool raw) const
-{
-    return ::socket(AF_INET, (raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (m_handedRaw.fd >= 0)
+        ::close(m_handedRaw.fd);
 }
 
 bool LinuxPinger::open()
@@ -229,7 +265,7 @@ bool LinuxPinger::open()
     if (!m_channels.empty())
         return true;
 
-    int fd = openSocket(false);
+    int fd = openDatagramSocket();
     const int datagramError = fd < 0 ? errno : 0;
     int rawError = 0;
     /*
@@ -248,9 +284,17 @@ bool LinuxPinger::open()
     if (fd < 0
         && (datagramError == EACCES || datagramError == EPERM || datagramError == EAFNOSUPPORT
             || datagramError == EPROTONOSUPPORT)) {
-        fd = openSocket(true);
-        rawError = fd < 0 ? errno : 0;
+        // The socket opened at start-up, while the process still could; a
+        // refusal then stands for every Start, as the privilege is gone.
+        const PreopenedSocket raw = m_handedRaw.attempted() ? m_handedRaw : openRawIcmpSocket();
+        m_handedRaw.fd = -1;
+        fd = raw.fd;
+        rawError = raw.error;
         m_raw = fd >= 0;
+    } else if (fd >= 0 && m_handedRaw.fd >= 0) {
+        // The pinger stays with datagram sockets for good.
+        ::close(m_handedRaw.fd);
+        m_handedRaw = {};
     }
 
     if (fd < 0) {
@@ -273,16 +317,13 @@ bool LinuxPinger::open()
     m_mechanism = m_raw ? QStringLiteral("raw") : QStringLiteral("datagram");
     m_builderStale = true;
     prepareBuffers();
-    return addChannel(fd);
+    adoptSocket(fd);
+    addChannel();
+    return true;
 }
 
-bool LinuxPinger::addChannel(int fd)
+void LinuxPinger::adoptSocket(int fd)
 {
-    auto channel = std::make_unique<Channel>();
-    channel->fd = fd;
-    channel->identifier = quint16(m_firstIdentifier + m_channels.size());
-    channel->cookie = QRandomGenerator::global()->generate64();
-
     // SO_RCVBUFFORCE passes net.core.rmem_max but needs CAP_NET_ADMIN; without
     // it SO_RCVBUF gives as much as the limit allows. Likewise for sending.
     int size = ReceiveBufferBytes;
@@ -296,24 +337,11 @@ bool LinuxPinger::addChannel(int fd)
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     if (m_raw) {
-        // A raw ICMP socket gets a copy of every ICMP message the host
-        // receives. ICMP_FILTER keeps all but echo replies out; the BPF
-        // program also drops echo replies to other programs' identifiers,
-        // so their pings never take room in our receive queue.
+        // ICMP_FILTER keeps all but echo replies out in the kernel's ICMP
+        // code already; the identifier filter follows the channels.
         icmp_filter filter{};
         filter.data = ~(1u << ICMP_ECHOREPLY);
         ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-        sock_filter code[] = {
-            BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),  // X = length of the IP header
-            BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),   // ICMP type
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 0, 3),
-            BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),   // identifier
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, channel->identifier, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, 0xffffffffu),  // keep it whole
-            BPF_STMT(BPF_RET | BPF_K, 0),            // drop it
-        };
-        sock_fprog program{std::size(code), code};
-        ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
         // Without IP_RECVERR a raw socket's send reports success when a
         // full device queue dropped the datagram (ENOBUFS), and the request
         // would be lost unseen. With it, ICMP errors about our requests are
@@ -321,10 +349,33 @@ bool LinuxPinger::addChannel(int fd)
         ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     }
 
-    channel->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(channel->notifier, &QSocketNotifier::activated, this, &LinuxPinger::onEvent);
+    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &LinuxPinger::onEvent);
+    m_sockets.push_back({fd, notifier});
+}
+
+void LinuxPinger::addChannel()
+{
+    auto channel = std::make_unique<Channel>();
+    channel->socket = m_sockets.size() - 1;
+    channel->identifier = quint16(m_firstIdentifier + m_channels.size());
+    channel->cookie = QRandomGenerator::global()->generate64();
     m_channels.push_back(std::move(channel));
-    return true;
+    if (m_raw)
+        attachIdentifierFilter(m_sockets.front().fd, m_firstIdentifier, m_channels.size());
+}
+
+std::span<const std::unique_ptr<Channel>> LinuxPinger::channelsOn(std::size_t socket) const
+{
+    if (m_raw)
+        return m_channels;
+    return std::span(m_channels).subspan(socket, 1);
+}
+
+Channel *LinuxPinger::channelWithIdentifier(quint16 identifier) const
+{
+    const std::size_t index = quint16(identifier - m_firstIdentifier);
+    return index < m_channels.size() ? m_channels[index].get() : nullptr;
 }
 
 void LinuxPinger::prepareBuffers()
@@ -391,13 +442,16 @@ Channel *LinuxPinger::channelWithRoom(qint64 now, qint64 rest)
     }
     if (m_channelsExhausted || int(m_channels.size()) >= MaxChannels)
         return nullptr;
-    const int fd = openSocket(m_raw);
-    if (fd < 0) {
-        // Out of descriptors or memory: make do with the sockets we have.
-        m_channelsExhausted = true;
-        return nullptr;
+    if (!m_raw) {
+        const int fd = openDatagramSocket();
+        if (fd < 0) {
+            // Out of descriptors or memory: make do with the sockets we have.
+            m_channelsExhausted = true;
+            return nullptr;
+        }
+        adoptSocket(fd);
     }
-    addChannel(fd);
+    addChannel();
     m_current = m_channels.size() - 1;
     return m_channels.back().get();
 }
@@ -443,7 +497,7 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
         }
         const int room = channel->sequences.roomFor(int(std::min<qsizetype>(BatchSize, count - done)), now, rest);
         done += sendBatch(*channel, targets.data() + done, room, done, refusals, full);
-        drain(*channel);
+        drain(channel->socket);
     }
     if (full) {
         // The socket buffer, a device queue or the neighbour table is full:
@@ -479,9 +533,10 @@ int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsi
         m_txAddresses[i].sin_addr.s_addr = htonl(targets[i]);
     }
 
+    const int fd = m_sockets[channel.socket].fd;
     int handled = 0;
     while (handled < count) {
-        const int sent = ::sendmmsg(channel.fd, &m_txHeaders[std::size_t(handled)], unsigned(count - handled), 0);
+        const int sent = ::sendmmsg(fd, &m_txHeaders[std::size_t(handled)], unsigned(count - handled), 0);
         if (sent > 0) {
             // The deadline counts from after the send, so no request gets
             // less than its full timeout.
@@ -518,8 +573,9 @@ const QString &LinuxPinger::reasonText(int error)
     return found->second;
 }
 
-void LinuxPinger::drain(Channel &channel)
+void LinuxPinger::drain(std::size_t socket)
 {
+    const int fd = m_sockets[socket].fd;
     // "Now" is read before the queue: every reply that arrived before it is
     // read below, so expiring what is due at it loses no timely reply.
     const qint64 now = monotonicNanoseconds();
@@ -535,12 +591,12 @@ void LinuxPinger::drain(Channel &channel)
             header.msg_hdr.msg_controllen = ControlRoom;
             header.msg_hdr.msg_flags = 0;
         }
-        const int count = ::recvmmsg(channel.fd, m_rxHeaders.data(), BatchSize, MSG_DONTWAIT, nullptr);
+        const int count = ::recvmmsg(fd, m_rxHeaders.data(), BatchSize, MSG_DONTWAIT, nullptr);
         if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             // A pending error (an ICMP error about one of our requests, on
             // a raw socket) is returned once; its report waits aside and
             // would take room from replies.
-            discardErrors(channel);
+            discardErrors(fd);
             continue;
         }
         if (count <= 0) {
@@ -556,7 +612,10 @@ void LinuxPinger::drain(Channel &channel)
                                                    m_rxHeaders[i].msg_len);
             // Raw sockets deliver the IP header; datagram sockets do not.
             const std::optional<EchoReply> reply = parseEchoReply(datagram, m_raw);
-            if (!reply || (m_raw && reply->identifier != channel.identifier))
+            Channel *channel = !reply ? nullptr
+                : m_raw                  ? channelWithIdentifier(reply->identifier)
+                                         : m_channels[socket].get();
+            if (!channel)
                 continue;
             qint64 arrival = readAt;
             for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
@@ -568,7 +627,7 @@ void LinuxPinger::drain(Channel &channel)
             }
             const Ipv4 source = ntohl(m_rxSources[i].sin_addr.s_addr);
             const quint64 tag = tagged ? echoTag(reply->data) : 0;
-            if (channel.sequences.take(reply->sequence, source, tag, arrival))
+            if (channel->sequences.take(reply->sequence, source, tag, arrival))
                 m_ready.push_back(source);
         }
         if (count < BatchSize) {
@@ -578,37 +637,42 @@ void LinuxPinger::drain(Channel &channel)
     }
     // With datagrams still queued, a timely reply may be among them: expire
     // nothing until the queue has been read to its end.
-    if (emptied && channel.sequences.expire(now) > 0 && outstanding() == 0)
+    if (!emptied)
+        return;
+    int expired = 0;
+    for (const auto &channel : channelsOn(socket))
+        expired += channel->sequences.expire(now);
+    if (expired > 0 && outstanding() == 0)
         m_settleDue = true;
 }
 
 void LinuxPinger::drainAll()
 {
-    for (const auto &channel : m_channels)
-        drain(*channel);
+    for (std::size_t socket = 0; socket < m_sockets.size(); ++socket)
+        drain(socket);
 }
 
-void LinuxPinger::discardErrors(Channel &channel)
+void LinuxPinger::discardErrors(int fd)
 {
     for (int batch = 0; batch < MaxBatchesPerDrain; ++batch) {
         for (mmsghdr &header : m_rxHeaders) {
             header.msg_hdr.msg_namelen = sizeof(sockaddr_in);
             header.msg_hdr.msg_controllen = ControlRoom;
         }
-        if (::recvmmsg(channel.fd, m_rxHeaders.data(), BatchSize, MSG_ERRQUEUE | MSG_DONTWAIT, nullptr) < BatchSize)
+        if (::recvmmsg(fd, m_rxHeaders.data(), BatchSize, MSG_ERRQUEUE | MSG_DONTWAIT, nullptr) < BatchSize)
             break;
     }
 }
 
-void LinuxPinger::discardQueued(Channel &channel)
+void LinuxPinger::discardQueued(int fd)
 {
-    discardErrors(channel);
+    discardErrors(fd);
     for (int batch = 0; batch < MaxBatchesPerDrain; ++batch) {
         for (mmsghdr &header : m_rxHeaders) {
             header.msg_hdr.msg_namelen = sizeof(sockaddr_in);
             header.msg_hdr.msg_controllen = ControlRoom;
         }
-        const int count = ::recvmmsg(channel.fd, m_rxHeaders.data(), BatchSize, MSG_DONTWAIT, nullptr);
+        const int count = ::recvmmsg(fd, m_rxHeaders.data(), BatchSize, MSG_DONTWAIT, nullptr);
         if (count < BatchSize)
             break;
     }
@@ -640,11 +704,11 @@ void LinuxPinger::cancel()
 {
     ++m_cancels;
     const qint64 now = monotonicNanoseconds();
-    for (const auto &channel : m_channels) {
+    for (const auto &channel : m_channels)
         channel->sequences.clear(now);
-        // Replies already queued answer requests that no longer exist.
-        discardQueued(*channel);
-    }
+    // Replies already queued answer requests that no longer exist.
+    for (const Socket &socket : m_sockets)
+        discardQueued(socket.fd);
     m_ready.clear();
     m_readyHead = 0;
     m_settleDue = false;
@@ -712,9 +776,20 @@ void LinuxPinger::wakeSender()
 
 } // namespace
 
-std::unique_ptr<Pinger> createSystemPinger(QObject *parent)
+std::unique_ptr<Pinger> createSystemPinger(PreopenedSocket raw, QObject *parent)
 {
-    return std::make_unique<LinuxPinger>(parent);
+    return std::make_unique<LinuxPinger>(raw, parent);
+}
+
+PreopenedSocket openRawIcmpSocket()
+{
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd < 0)
+        return {-1, errno};
+    // Until a pinger takes it, nothing is queued on it; it may wait a while
+    // for the first Start, or never be used.
+    attachIdentifierFilter(fd, 0, 0);
+    return {fd, 0};
 }
 
 } // namespace vexal
