@@ -2,7 +2,11 @@
 """Draws Vexal's own pictures: the program icon, the About window's logo and
 its hidden photograph.
 
-    scripts/draw-artwork.py            writes the three files in place
+    scripts/draw-artwork.py            writes every file in place
+
+The icon is drawn at every size an icon theme offers (the 32 px one is also
+the windows' icon, compiled into the program) and once more as SVG; the
+install puts them under share/icons/hicolor.
 
 Everything is computed here from geometry, so the pictures carry no outside
 artwork and the same script always gives the same bytes.  PNG and BMP are
@@ -18,6 +22,8 @@ import zlib
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 ICON = ROOT / "src/windows/resources/vexal.png"
+ICON_THEME_SIZES = (16, 24, 32, 48, 64, 128, 256)
+ICON_SVG = ROOT / "packaging/icons/vexal.svg"
 LOGO = ROOT / "src/windows/resources/logo.bmp"
 PHOTO = ROOT / "src/windows/resources/photo.jpg"
 
@@ -118,30 +124,78 @@ def to_bytes(colour):
 
 
 # --- the icon: a sine wave on a blue tile -------------------------------------
+#
+# The design is drawn on a 32-unit grid and scaled to each size, so every size
+# is the same picture: the 32 px one is the windows' icon, and the others are
+# the sizes desktop launchers ask an icon theme for.
 
-def draw_icon():
-    size = 32
-    top, bottom = hexrgb("#2f86c8"), hexrgb("#163f73")
-    wave = polyline(sine_points(4.5, 27.5, 16.0, 7.0, 1.5))
-    axis = [(4.0, 16.0, 28.0, 16.0)]
+ICON_TOP, ICON_BOTTOM = "#2f86c8", "#163f73"
+ICON_AXIS, ICON_WAVE = "#9cc7ea", "#ffd34d"
+ICON_WAVE_LINE = (4.5, 27.5, 16.0, 7.0, 1.5)   # x0, x1, middle, amplitude, periods
+ICON_AXIS_LINE = (4.0, 16.0, 28.0, 16.0)
+ICON_CORNER, ICON_RIM = 6.0, 6.0               # corner radius, depth of the lit rim
+ICON_AXIS_RADIUS, ICON_WAVE_RADIUS = 0.35, 1.35
+
+
+def draw_icon(size):
+    s = size / 32.0
+    top, bottom = hexrgb(ICON_TOP), hexrgb(ICON_BOTTOM)
+    x0, x1, middle, amplitude, periods = ICON_WAVE_LINE
+    wave = polyline(sine_points(x0 * s, x1 * s, middle * s, amplitude * s, periods))
+    axis = [tuple(v * s for v in ICON_AXIS_LINE)]
+    half = 16.0 * s
     rows = []
     for y in range(size):
         row = []
         for x in range(size):
             px, py = x + 0.5, y + 0.5
             # A rounded tile with a one-pixel soft edge.
-            r = 6.0
-            qx = max(abs(px - 16.0) - (16.0 - r - 0.5), 0.0)
-            qy = max(abs(py - 16.0) - (16.0 - r - 0.5), 0.0)
+            r = ICON_CORNER * s
+            qx = max(abs(px - half) - (half - r - 0.5), 0.0)
+            qy = max(abs(py - half) - (half - r - 0.5), 0.0)
             alpha = clamp(r + 0.5 - math.hypot(qx, qy))
             colour = mix(top, bottom, py / size)
             # A lighter rim along the top edge gives the tile some depth.
-            colour = mix(colour, (255, 255, 255), 0.18 * clamp(1.0 - py / 6.0))
-            colour = mix(colour, hexrgb("#9cc7ea"), 0.55 * stroke_coverage(px, py, axis, 0.35))
-            colour = mix(colour, hexrgb("#ffd34d"), stroke_coverage(px, py, wave, 1.35))
+            colour = mix(colour, (255, 255, 255), 0.18 * clamp(1.0 - py / (ICON_RIM * s)))
+            colour = mix(colour, hexrgb(ICON_AXIS), 0.55 * stroke_coverage(px, py, axis, ICON_AXIS_RADIUS * s))
+            colour = mix(colour, hexrgb(ICON_WAVE), stroke_coverage(px, py, wave, ICON_WAVE_RADIUS * s))
             row += to_bytes(colour) + [int(round(alpha * 255))]
         rows.append(row)
-    write_png(ICON, size, size, rows)
+    return rows
+
+
+def icon_svg():
+    """The same design as a scalable icon.  The tile fills the whole square:
+    the PNGs' half-pixel soft edge is their anti-aliasing, which a renderer
+    of the SVG does itself; the wave is sampled finely enough to stay smooth
+    at any size."""
+    x0, x1, middle, amplitude, periods = ICON_WAVE_LINE
+    points = ["%.3f,%.3f" % p for p in sine_points(x0, x1, middle, amplitude, periods, 192)]
+    wave = "\n              ".join(" ".join(points[i:i + 8]) for i in range(0, len(points), 8))
+    ax0, ay0, ax1, ay1 = ICON_AXIS_LINE
+    return f"""<svg xmlns="http://www.w3.org/2000/svg" width="32" height="32" viewBox="0 0 32 32">
+  <defs>
+    <linearGradient id="tile" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="0" y2="32">
+      <stop offset="0" stop-color="{ICON_TOP}"/>
+      <stop offset="1" stop-color="{ICON_BOTTOM}"/>
+    </linearGradient>
+    <linearGradient id="rim" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="0" y2="{ICON_RIM:g}">
+      <stop offset="0" stop-color="#ffffff" stop-opacity="0.18"/>
+      <stop offset="1" stop-color="#ffffff" stop-opacity="0"/>
+    </linearGradient>
+  </defs>
+  <rect width="32" height="32" rx="{ICON_CORNER:g}" fill="url(#tile)"/>
+  <rect width="32" height="32" rx="{ICON_CORNER:g}" fill="url(#rim)"/>
+  <line x1="{ax0:g}" y1="{ay0:g}" x2="{ax1:g}" y2="{ay1:g}" stroke="{ICON_AXIS}" stroke-opacity="0.55"
+        stroke-width="{2 * ICON_AXIS_RADIUS:g}" stroke-linecap="round"/>
+  <polyline points="{wave}" fill="none" stroke="{ICON_WAVE}"
+            stroke-width="{2 * ICON_WAVE_RADIUS:g}" stroke-linecap="round" stroke-linejoin="round"/>
+</svg>
+"""
+
+
+def icon_path(size):
+    return ICON if size == 32 else ROOT / f"packaging/icons/vexal-{size}.png"
 
 
 # --- the logo: "Vexal" lettered in strokes on a plate ---------------------------
@@ -263,8 +317,10 @@ def draw_photo():
 
 
 if __name__ == "__main__":
-    draw_icon()
+    for size in ICON_THEME_SIZES:
+        write_png(icon_path(size), size, size, draw_icon(size))
+    ICON_SVG.write_text(icon_svg())
     draw_logo()
     draw_photo()
-    for path in (ICON, LOGO, PHOTO):
+    for path in [icon_path(size) for size in ICON_THEME_SIZES] + [ICON_SVG, LOGO, PHOTO]:
         print(path.relative_to(ROOT), path.stat().st_size, "bytes")

@@ -4,9 +4,13 @@
 #
 #   scripts/vexal.sh run     install what is needed, build, start Vexal
 #   scripts/vexal.sh test    install what is needed, build, run every test; then
-#                            build and run the fuzzers (VEXAL_FUZZ_SECONDS each,
-#                            45 by default) and the test suite again under
-#                            AddressSanitizer and UndefinedBehaviorSanitizer
+#                            build and check the Debian package, build and run
+#                            the fuzzers (VEXAL_FUZZ_SECONDS each, 60 by default)
+#                            and the test suite again under AddressSanitizer and
+#                            UndefinedBehaviorSanitizer
+#   scripts/vexal.sh package install what is needed, build, then build the
+#                            Debian package build/vexal_<version>_<arch>.deb
+#                            and check it (packaging/check-package.sh)
 #   scripts/vexal.sh bench   install what is needed, build, run the benchmark (root);
 #                            "bench --large" adds a sweep of 127.0.0.0/8
 #
@@ -16,8 +20,8 @@ set -euo pipefail
 mode=${1:-}
 shift || true
 case "$mode" in
-    run|test|bench) ;;
-    *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+    run|test|package|bench) ;;
+    *) echo "usage: $0 run|test|package|bench" >&2; exit 2 ;;
 esac
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -45,6 +49,7 @@ packages=(
     googletest libgtest-dev
     iproute2 libcap-dev libcap2-bin procps
     desktop-file-utils
+    dpkg-dev file lintian appstream man-db groff-base    # the package: built and checked
     fping
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2
     openbox x11-utils xdotool
@@ -64,10 +69,30 @@ else
     say "Debian packages: all present"
 fi
 
+# Debian's build flags with all its hardening (stack protector, fortified
+# functions, full RELRO), so the program the suite tests is the one the
+# package ships. Source paths stay absolute: the package is stripped, and a
+# debugger on the build finds its sources.
+export DEB_BUILD_MAINT_OPTIONS="hardening=+all reproducible=-fixfilepath,-fixdebugpath"
 say "Configuring in $build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# No setcap at install: a package cannot carry a file capability, and
+# granting one is the administrator's step (README).
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+    "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)" \
+    -DVEXAL_SETCAP_ON_INSTALL=OFF
 say "Building (2 jobs)"
 cmake --build "$build" -j 2
+
+# Builds build/vexal_<version>_<arch>.deb from the install rules and checks it.
+package() {
+    say "Building the Debian package"
+    rm -f "$build"/vexal_*.deb
+    (cd "$build" && cpack -G DEB)
+    deb=$(ls "$build"/vexal_*.deb)
+    say "Checking $deb"
+    sh "$root/packaging/check-package.sh" "$deb"
+}
 
 case "$mode" in
     run)
@@ -78,6 +103,8 @@ case "$mode" in
         say "Running the test suite"
         # Window tests draw offscreen; no display is needed.
         (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 300)
+
+        package
 
         # Any step that fails ends the script (set -e), so the last test
         # summary printed always belongs to the step that decided the result.
@@ -111,6 +138,10 @@ case "$mode" in
         cmake --build "$asan" -j 2
         say "Running the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
         (cd "$asan" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 300)
+        ;;
+    package)
+        package
+        echo "Install it with: sudo apt install $deb"
         ;;
     bench)
         say "Running the sweep benchmark"

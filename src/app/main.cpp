@@ -54,6 +54,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexal"));
     QApplication::setApplicationVersion(QStringLiteral(VEXAL_VERSION));
+    // A Wayland desktop finds the window's menu entry and icon by this name
+    // (X11 ones by the entry's StartupWMClass).
+    QApplication::setDesktopFileName(QStringLiteral("org.example.Vexal"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vexal/vexal.png")));
 
     if (asksForHelp) {
