@@ -9,8 +9,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
