@@ -43,6 +43,8 @@ m c8 src/common/datetimetext.cpp 's/locale\.monthName\(/QLocale::c().monthName(/
   "test_run" "start time: the month in English whatever the locale"
 m c9 src/common/datetimetext.cpp 's/QStringView\(u" ,\(\["\)/QStringView(u" ")/' \
   "test_run" "date text keeps the zone's brackets and comma"
+m c10 src/common/procedures.cpp 's/return info\.isFile\(\) && /return info.exists() \&\& !info.isDir() \&\& /' \
+  "test_run test_cli" "a FIFO or a device counts as a file"
 m c6 src/common/lockedfile_posix.cpp 's/if \(truncate && ::ftruncate/if (false \&\& truncate \&\& ::ftruncate/' \
   "test_logic test_run" "opening a log does not empty the old file"
 m c7 src/common/ipv4.cpp 's/if \(part >= 10\)/if (part > 10)/' \
@@ -89,18 +91,30 @@ m s10 src/sweep/pinger_linux.cpp 's/arrival = std::min\(readAt, [^;]*;/(void)sta
 # run
 m r1 src/run/sweeprun.cpp 's/name to conitinue!/name to continue!/' \
   "test_run test_windows" "log-in-use message: its misspelling 'corrected'"
-m r2 src/run/sweeprun.cpp 's/(    const TextLog::Status status = m_textLog\.writeSummary\(\n.*\n.*\n)    m_textLog\.close\(\);\n/    m_textLog.close();\n$1/' \
+m r2 src/run/sweeprun.cpp 's/(    if \(m_textLog\.writeSummary\(.*\n.*\n.*\n        noteTextLogDiskFull\(\);\n)    closeTextLog\(\);\n/    closeTextLog();\n$1/' \
   "test_run test_windows test_cli" "log closed before its summary is written (swapped calls)"
 m r3 src/run/sweeprun.cpp 's/(    if \(databaseMode == LogMode::LogAll\)\n        insertIPRecord\(address, now\);\n)(    if \(textMode == LogMode::LogAll && !writeLogLine\(address, now\)\)\n        return;\n)/$2$1/' \
   "test_run test_windows test_cli" "reply handler: text line before database row (swapped)"
-m r4 src/run/sweeprun.cpp 's/if \(m_logSettings\.TextLogOpen && m_textLog\.flush\(\) == TextLog::Status::DiskFull\)/if (false \&\& m_textLog.flush() == TextLog::Status::DiskFull)/' \
+m r4 src/run/sweeprun.cpp 's/if \(m_logSettings\.TextLogOpen && !flushTextLog\(\)\)/if (false \&\& !flushTextLog())/' \
   "test_run test_cli" "the 100 ms flush skips the text log"
 m r5 src/run/sweeprun.cpp 's/(validListSelections\(\)\) \{\n)        closeRefusedStart\(\);\n/$1/' \
   "test_run test_windows" "a refused start leaves its text log open"
 m r6 src/run/sweeprun.cpp 's/m_responseCount \+= 1;/m_responseCount += isNew;/' \
   "test_run test_windows" "only first replies are counted as responses"
+m r7 src/run/sweeprun.cpp 's/    if \(deferWhileAsking\(FinishCycle\)\)\n        return;\n//' \
+  "test_run" "the end of a cycle runs under an open message box"
+m r8 src/run/sweeprun.cpp 's/    if \(m_troubled\)\n        emit stoppedWithErrors\(\);\n//' \
+  "test_cli" "a headless run stopped by an error stays behind"
+m r9 src/run/sweeprun.cpp 's/        closeTextLog\(\);\n        if \(m_diskFullAt\)/        m_textLog.close();\n        m_logSettings.TextLogOpen = false;\n        if (m_diskFullAt)/' \
+  "test_cli" "a command-line cycle's last lines meet a full disk unseen"
+m r10 src/app/startup.cpp 's/reason = QStringLiteral\("QT_QPA_PLATFORM=%1 shows no window"\)\.arg\(name\);/return QString();/' \
+  "test_cli" "the offscreen platform counts as a display"
 
 # logging
+m l12 src/logging/textlog.cpp 's/m_failing = status == Status::Failed;\n    if \(!m_failing\) \{/m_failing = false;\n    {/' \
+  "test_cli" "a failed text-log write drops its lines"
+m l13 src/logging/databaselog.cpp 's/if \(rc == sqlite::Ok && mode\.compare\("wal", Qt::CaseInsensitive\) == 0\)/if (rc == sqlite::Ok)/' \
+  "test_run" "an existing database is switched to WAL"
 m l1 src/logging/textlog.cpp 's/generalDateTimeText\(when, m_locale\) \+ QLatin1String\("\\r\\n"\)/generalDateTimeText(when, m_locale) + QLatin1String("\\n")/' \
   "test_run test_cli" "reply lines end in LF, not CR LF"
 m l2 src/logging/textlog.cpp 's/"Actual Responses: "/"Actual Response: "/' \

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // A real full disk for tests: a tiny tmpfs in a private mount namespace, so

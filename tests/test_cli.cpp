@@ -7,6 +7,8 @@
 #include "qtprinters.h"
 #include "realfiles.h"
 
+#include "logging/databaselog.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -15,6 +17,7 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 class Program : public ::testing::Test
@@ -33,6 +36,8 @@ protected:
         QProcessEnvironment env = environment;
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QLatin1String(name));
+        if (platform)
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QLatin1String(platform));
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(folder.isEmpty() ? dir.path() : folder);
@@ -42,7 +47,8 @@ protected:
     // The exit status, or -1 when it crashed or had to be killed; standard error in `errors`.
     int finish(int signal = 0)
     {
-        if (signal)
+        // Never kill(0, ...): a process that is gone already has no id.
+        if (signal && process.processId() > 0)
             ::kill(pid_t(process.processId()), signal);
         if (!process.waitForFinished(20000))
             process.kill(); // a crash, below
@@ -52,9 +58,18 @@ protected:
     }
     QString file(const char *name) const { return dir.filePath(QLatin1String(name)); }
     qsizetype lines(const char *name) const { return contents(file(name)).count('\n'); }
+    // Only whole lines: replies (LC_ALL=C time stamps), then perhaps the summary.
+    static bool wholeLines(const QByteArray &log)
+    {
+        static const QRegularExpression line(QStringLiteral(
+            "127\\.0\\.0\\.1 [0-9]+ [A-Z][a-z]{2} [0-9]{4} [0-9:]{8}\r\n|"
+            "(Actual Attempts|Actual Responses|Percentage|Start Time|Elapsed Time): [^\r\n]*\r\n"));
+        return QString::fromLatin1(log).remove(line).isEmpty();
+    }
 
     QTemporaryDir dir;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const char *platform = nullptr; // QT_QPA_PLATFORM
     QProcess process;
     QByteArray errors;
 };
@@ -82,21 +97,116 @@ TEST_F(Program, AHiddenCycleFromA100000CharacterLineLogsItsRepliesAndEndsByItsel
     EXPECT_EQ(errorLog.remove(dated), "Error Log created\nThe file, " + name + ", is invalid\r\n") << "the last one";
 }
 
-TEST_F(Program, AStartWithoutAddressesFailsAndHelpOrAWindowNeedNoDisplay)
+TEST_F(Program, AStartThatCannotSweepEndsAtOnceAndOnlyARealDisplayCounts)
 {
-    // Help without a display goes to the terminal; a window cannot open.
-    const std::tuple<const char *, int, QProcess::ProcessChannel, const char *> runs[] = {
-        {"/t 300 /s", 1, QProcess::StandardError, "List Box: The first list box has no entries selected.  "
-                                                  "Please select at least one entry to continue!\n"},
-        {"/?", 0, QProcess::StandardOutput, "Vexal[.exe] [/p] [/t] [/d] [/c] [/lfu | /lfa] [/ldu | /lda] /ip [/s]\n"},
-        {"/ip 127.0.0.1", 2, QProcess::StandardError, "Vexal needs a display (DISPLAY or WAYLAND_DISPLAY is not set). "
-                                                      "To sweep without one, put /s on the command line.\n"},
+    // A FIFO is no IP file (and is never opened); the run's table name is taken, as when the clocks go back.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file("fifo.ip")).constData(), 0600), 0);
+    QByteArray tables;
+    for (int second = -1; second < 60; ++second)
+        tables += "CREATE TABLE [" + vexal::DatabaseLog::tableNameFor(QDateTime::currentDateTime().addSecs(second),
+                                                                      QLocale::c()).toUtf8() + "](a);";
+    sql(file("taken.mdb"), tables);
+    // Help without a display goes to the terminal; a window cannot open, nor on a platform that shows nothing.
+    const QByteArray noAddress = "List Box: The first list box has no entries selected.  Please select at least one "
+                                 "entry to continue!\n";
+    const auto needs = [](const char *why) {
+        return "Vexal needs a display (" + QByteArray(why) + "). To sweep without one, put /s on the command line.\n";
     };
-    for (const auto &[commandLine, status, channel, text] : runs) {
+    const std::tuple<const char *, const char *, int, QProcess::ProcessChannel, QByteArray> runs[] = {
+        {"/t 300 /s", nullptr, 1, QProcess::StandardError, noAddress},
+        {"/t 300 /s", "offscreen", 1, QProcess::StandardError, noAddress},
+        {"/ip fifo.ip /s", nullptr, 1, QProcess::StandardError, noAddress},
+        {"/ip 127.0.0.1 /lda taken.mdb /s", nullptr, 1, QProcess::StandardError,
+         "Vexal: the database log taken.mdb already has a table named \"Vexal Log Table "},
+        {"/?", nullptr, 0, QProcess::StandardOutput,
+         "Vexal[.exe] [/p] [/t] [/d] [/c] [/lfu | /lfa] [/ldu | /lda] /ip [/s]\n"},
+        {"/ip 127.0.0.1", nullptr, 2, QProcess::StandardError, needs("DISPLAY or WAYLAND_DISPLAY is not set")},
+        {"/ip 127.0.0.1", "xcb", 2, QProcess::StandardError, needs("QT_QPA_PLATFORM=xcb but DISPLAY is not set")},
+        {"/ip 127.0.0.1", "offscreen", 2, QProcess::StandardError, needs("QT_QPA_PLATFORM=offscreen shows no window")},
+    };
+    for (const auto &[commandLine, qpa, status, channel, text] : runs) {
+        platform = qpa;
         start(QLatin1String(commandLine));
         EXPECT_EQ(finish(), status) << commandLine;
         const QByteArray printed = channel == QProcess::StandardError ? errors : process.readAllStandardOutput();
         EXPECT_TRUE(printed.contains(text)) << commandLine << ": " << printed.constData();
+    }
+}
+
+// Nobody can answer a headless run, so every stop it did not ask for ends the
+// process, with status 3 and the reason on standard error.
+TEST_F(Program, AHeadlessRunStoppedByAnErrorEndsWithStatus3AndSaysWhy)
+{
+    const QByteArray textFull = "for the log file has become full.  The process has been stopped.  Please select a new "
+                                "location for the log file and start the process again!\n";
+    enum Fault { Fills, FullAtTheEnd, Locked };
+    const struct { Fault fault; const char *options; QByteArray told; } rows[] = {
+        {Fills, "/c /d 0 /lfa run.txt", textFull},
+        {Fills, "/c /d 0 /lda run.mdb", "Log Database: The drive that the log file is being saved on has become full."},
+        {FullAtTheEnd, "/lfa run.txt", textFull}, // a single cycle's last lines
+        // For longer than a commit waits.
+        {Locked, "/c /d 0 /lda run.mdb", "Log Database: The database log file is locked by another program.  Click"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.options);
+        vexal::fulldisk::TinyDisk disk; // a new one for each run
+        if (!disk.error().empty())
+            GTEST_SKIP() << disk.error();
+        const QString folder = row.fault == Locked ? dir.path() : disk.path(), log = folder + "/run.txt";
+        ASSERT_EQ(row.fault == FullAtTheEnd ? disk.fill() : "", "");
+        start(QStringLiteral("/ip 127.0.0.1 %1 /s").arg(QLatin1String(row.options)), folder);
+        sqlite3 *other = nullptr;
+        if (row.fault == Locked) {
+            WAIT_UNTIL(sql(file("run.mdb")).size() >= 100, 10000);
+            sqlite3_open(QFile::encodeName(file("run.mdb")).constData(), &other);
+            sqlite3_busy_timeout(other, 5000);
+            ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        }
+        EXPECT_EQ(finish(), 3) << errors.constData();
+        sqlite3_close(other);
+        EXPECT_TRUE(errors.contains(row.told)) << errors.constData();
+        EXPECT_TRUE(!QFile::exists(log) || wholeLines(contents(log)));
+    }
+}
+
+// A continuous sweep goes on while its text log's writes fail (EFBIG past a file-size limit, often after part
+// of a write): lines that waited under a second are all written, the others given up and counted once on
+// standard error. So it does while its network goes: the loopback down, its routes gone, then back.
+TEST_F(Program, ASweepGoesOnWhileItsLogOrItsNetworkFailsAndNoLineGoesUnaccounted)
+{
+    for (const bool lasts : {false, true}) {
+        SCOPED_TRACE(lasts ? "lasts" : "passing");
+        ASSERT_EQ(vexal::netns::runCommand({"ip", "link", "set", "lo", "up"}), "");
+        QFile::remove(file("run.txt"));
+        start(QStringLiteral("/ip 127.0.0.1 /c /d 0 /lfa run.txt /s"));
+        WAIT_UNTIL(lines("run.txt") >= 100, 10000);
+        rlimit limit{rlim_t(QFileInfo(file("run.txt")).size() + 100), RLIM_INFINITY}; // soft: the test may lift it
+        ASSERT_EQ(::prlimit(pid_t(process.processId()), RLIMIT_FSIZE, &limit, nullptr), 0);
+        QTest::qWait(lasts ? 2000 : 300);
+        limit.rlim_cur = RLIM_INFINITY;
+        ASSERT_EQ(::prlimit(pid_t(process.processId()), RLIMIT_FSIZE, &limit, nullptr), 0);
+        for (const char *ip : {"link set lo down", "link set lo up", "route del local 127.0.0.0/8 dev lo table local",
+                               "route del local 127.0.0.1 dev lo table local", "link set lo down", "link set lo up"}) {
+            ASSERT_EQ(lasts ? "" : vexal::netns::runCommand({"sh", "-c", std::string("ip ") + ip}), "");
+            QTest::qWait(lasts ? 0 : 300);
+            ASSERT_EQ(process.state(), QProcess::Running) << ip;
+        }
+        const qsizetype before = lines("run.txt");
+        WAIT_UNTIL(lines("run.txt") > before, 10000);
+        // No more replies: the count the summary copies at the next clock tick is final.
+        ASSERT_EQ(vexal::netns::runCommand({"ip", "link", "set", "lo", "down"}), "");
+        QTest::qWait(1500);
+        EXPECT_EQ(finish(SIGTERM), lasts ? 3 : 0) << errors.constData();
+
+        const QByteArray log = contents(file("run.txt"));
+        const QString counted =
+            QRegularExpression(QStringLiteral("\nActual Responses: ([0-9]+)\r")).match(log).captured(1);
+        const qsizetype lost = counted.toLongLong() - log.count("127.0.0.1 ");
+        EXPECT_TRUE(wholeLines(log) && !counted.isEmpty() && (lasts ? lost > 0 : lost == 0)) << lost;
+        EXPECT_EQ(errors.count("could not be written"), lasts ? 1 : 0) << errors.constData();
+        EXPECT_TRUE(!lasts || errors.contains("Vexal: " + QByteArray::number(lost) + " lines could not be written to "
+                                                "the text log run.txt: File too large\n")) << errors.constData();
+        EXPECT_NE(errors.contains("Vexal: cannot send an echo request to 127.0.0.1: Network is unreachable\n"), lasts);
     }
 }
 
@@ -122,31 +232,11 @@ TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
         const QStringList rows = sql(file("run.mdb"));
         ASSERT_EQ(rows.size(), replies.size()) << "every logged reply is both a line and a committed row";
         EXPECT_TRUE(!unique || rows.size() == 2) << "Log Unique: each address once";
+        EXPECT_EQ(sql(file("run.mdb"), "PRAGMA journal_mode"), QStringList("wal")) << "a file Vexal created";
         for (qsizetype i = 0; i < rows.size(); ++i)
             EXPECT_TRUE(rows[i].contains(QStringLiteral("|127|0|0|%1|").arg(replies[i].at(8) - '0'))
                         && replies[i].startsWith("127.0.0.")) << rows[i].toStdString();
     }
-}
-
-TEST_F(Program, TheNetworkFailingMidSweepIsSurvivedAndTheSweepGoesOn)
-{
-    start(QStringLiteral("/ip 127.0.0.1 /c /d 0 /lfa run.txt /s"));
-    WAIT_UNTIL(lines("run.txt") >= 3, 10000);
-    // The loopback down: requests still leave and nothing answers. Its
-    // routes gone: the system refuses every request. Down and up once more
-    // brings the routes back.
-    for (const char *fault : {"link set lo down", "link set lo up", "route del local 127.0.0.0/8 dev lo table local",
-                              "route del local 127.0.0.1 dev lo table local", "link set lo down", "link set lo up"}) {
-        ASSERT_EQ(vexal::netns::runCommand({"sh", "-c", std::string("ip ") + fault}), "");
-        QTest::qWait(300);
-        ASSERT_EQ(process.state(), QProcess::Running) << fault;
-    }
-    const qsizetype restored = lines("run.txt");
-    WAIT_UNTIL(lines("run.txt") > restored, 10000);
-    EXPECT_EQ(finish(SIGTERM), 0);
-    EXPECT_TRUE(errors.contains("Vexal: cannot send an echo request to 127.0.0.1: Network is unreachable\n"))
-        << errors.constData();
-    EXPECT_TRUE(contents(file("run.txt")).contains("\r\nElapsed Time: "));
 }
 
 TEST_F(Program, AnErrorLogThatCannotBeWrittenIsToldAndThePreviousOneKeptWhole)

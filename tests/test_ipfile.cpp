@@ -95,10 +95,12 @@ TEST(IPFile, ReaderHoldsEveryPairToTheRangesAndIsLenientInLayout)
     // A file changed after its check: the pairs before the bad one count.
     put(path, "0,1\r\n1,2\r\n9,9\r\n2,3\r\n");
     EXPECT_TRUE(readAndPopulate(path) == pick({{0, {0}}, {1, {1}}}));
-    // A file gone between its check and its read loads nothing, and is refused afterwards.
+    // A file gone between its check and its read loads nothing, and is refused afterwards; so is
+    // what is not a file, which is never opened (a FIFO without a writer would block the read).
     QDir(dir.path()).mkdir(QStringLiteral("folder.ip"));
-    for (const QString &name :
-         {QString(), dir.filePath(QStringLiteral("missing.ip")), dir.filePath(QStringLiteral("folder.ip"))}) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.ip"))).constData(), 0600), 0);
+    for (const QString &name : {QString(), dir.filePath(QStringLiteral("missing.ip")),
+                                dir.filePath(QStringLiteral("folder.ip")), dir.filePath(QStringLiteral("fifo.ip"))}) {
         EXPECT_FALSE(correctIPFileType(name)) << name.toStdString();
         EXPECT_TRUE(readAndPopulate(name) == AddressSet{});
     }

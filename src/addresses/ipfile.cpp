@@ -1,5 +1,7 @@
 #include "addresses/ipfile.h"
 
+#include "common/lockedfile.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -141,8 +143,8 @@ bool readPairs(const QString &name, AddressSet &lists)
 {
     for (OctetList &list : lists)
         list.clear();
-    QFile file(name);
-    if (name.isEmpty() || !file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openRegularFileForReading(file, name))
         return false;
     PairReader reader(lists);
     char chunk[16384];

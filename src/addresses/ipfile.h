@@ -32,8 +32,8 @@ QByteArray ipFileContents(const AddressSet &lists);
 // an error is left as it is.
 IPFileWrite writeFileToDisk(const QString &name, const AddressSet &lists);
 
-// The whole file read and held to the rules, or nothing when it cannot be
-// opened or read, ends in the middle of a pair, or holds anything but whole
+// The whole file read and held to the rules, or nothing when it is not a
+// regular file (never opened then), cannot be opened or read, ends in the middle of a pair, or holds anything but whole
 // numbers with the list in 0..3 and the position in 1..256.
 //
 // Reading is lenient beyond what the writer produces: line ends may be LF or

@@ -40,11 +40,12 @@ int main(int argc, char *argv[])
     // Without a display a hidden sweep still runs, on Qt's offscreen
     // platform; a window nobody can see is refused before Qt would abort.
     const bool asksForHelp = vexal::commandLineAsksForHelp(commandLine);
+    const QString missingDisplay = vexal::missingDisplay();
     const vexal::DisplayMode display = vexal::displayMode(
-        vexal::environmentHasDisplay(), vexal::commandLineHides(commandLine) || asksForHelp);
+        missingDisplay.isEmpty(), vexal::commandLineHides(commandLine) || asksForHelp);
     if (display == vexal::DisplayMode::NoDisplay) {
-        std::fprintf(stderr, "Vexal needs a display (DISPLAY or WAYLAND_DISPLAY is not set). To "
-                             "sweep without one, put /s on the command line.\n");
+        std::fprintf(stderr, "Vexal needs a display (%s). To sweep without one, put /s on the command line.\n",
+                     missingDisplay.toLocal8Bit().constData());
         return 2;
     }
     const bool headless = display == vexal::DisplayMode::Headless;
@@ -93,6 +94,10 @@ int main(int argc, char *argv[])
                              if (!started)
                                  QApplication::exit(1);
                          });
+        // Nor after an error has stopped the sweep: a full disk, a database
+        // given up. A cron job would otherwise leave one stuck process per run.
+        QObject::connect(&window.run(), &vexal::SweepRun::stoppedWithErrors, &app,
+                         [] { QApplication::exit(3); });
     }
     // What is typed into the About window is remembered for the whole run.
     vexal::TypedCharacters aboutTyped;

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <QStringList>
 #include <QtGlobal>
 
 namespace vexal {
@@ -11,13 +12,29 @@ DisplayMode displayMode(bool hasDisplay, bool hidden)
     return hidden ? DisplayMode::Headless : DisplayMode::NoDisplay;
 }
 
-bool environmentHasDisplay()
+QString missingDisplay()
 {
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        if (!qEnvironmentVariableIsEmpty(name))
-            return true;
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QStringList platforms = qEnvironmentVariable("QT_QPA_PLATFORM").split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    if (platforms.isEmpty())
+        return x11 || wayland ? QString() : QStringLiteral("DISPLAY or WAYLAND_DISPLAY is not set");
+    // "name:options", or several names separated by ";" that Qt tries in
+    // turn: one that can show a window is enough. xcb and wayland abort
+    // inside Qt when their display is not named.
+    QString reason;
+    for (const QString &entry : platforms) {
+        const QString name = entry.section(QLatin1Char(':'), 0, 0);
+        if (name == QLatin1String("offscreen") || name == QLatin1String("minimal"))
+            reason = QStringLiteral("QT_QPA_PLATFORM=%1 shows no window").arg(name);
+        else if (name == QLatin1String("xcb") && !x11)
+            reason = QStringLiteral("QT_QPA_PLATFORM=xcb but DISPLAY is not set");
+        else if (name.startsWith(QLatin1String("wayland")) && !wayland)
+            reason = QStringLiteral("QT_QPA_PLATFORM=%1 but WAYLAND_DISPLAY is not set").arg(name);
+        else
+            return QString();
     }
-    return false;
+    return reason;
 }
 
 } // namespace vexal

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 namespace vexal {
 
 // How the program can show itself. Without a display it can still run a
@@ -8,8 +10,11 @@ namespace vexal {
 enum class DisplayMode { Window, Headless, NoDisplay };
 DisplayMode displayMode(bool hasDisplay, bool hidden);
 
-// True when the process can reach a display: an X or Wayland one, or a Qt
-// platform chosen explicitly.
-bool environmentHasDisplay();
+// Why the process cannot show a window, as the end of the sentence "Vexal
+// needs a display (...)"; empty when it can. Only a screen someone can look
+// at counts: an X or Wayland display that is named, or a Qt platform that
+// draws on one of its own. Qt's offscreen and minimal platforms show nothing,
+// and a message box there would wait for ever for an OK nobody can press.
+QString missingDisplay();
 
 } // namespace vexal

@@ -6,7 +6,9 @@ namespace vexal {
 
 // Turns a request from outside to end the process (SIGTERM, SIGINT, SIGHUP on
 // Linux) into a signal delivered by the event loop, so that a hidden or
-// continuous run can end through its stop sequence with nothing lost.
+// continuous run can end through its stop sequence with nothing lost. From
+// its creation on, a write past a file-size limit fails instead of ending the
+// process (SIGXFSZ is ignored).
 class TerminationWatcher final : public QObject
 {
     Q_OBJECT

@@ -47,6 +47,11 @@ TerminationWatcher::TerminationWatcher(QObject *parent)
     m_watching = true;
     for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
         m_watching = ::sigaction(signalNumber, &action, nullptr) == 0 && m_watching;
+    // A file-size limit (ulimit -f) would otherwise kill the process, with
+    // its logs unclosed, at the first write past it. Ignored, that write
+    // fails with EFBIG instead, and the log deals with it as with any failed
+    // write: the lines wait, and standard error says if they are given up.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 TerminationWatcher::~TerminationWatcher()

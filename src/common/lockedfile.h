@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class QFile;
+
 namespace vexal {
 
 // A regular file opened for writing under an exclusive advisory lock, held
@@ -13,6 +15,10 @@ namespace vexal {
 //
 // Writes go straight to the system (callers buffer) and say whether they
 // failed because the disk or the user's quota is full.
+//
+// A name that is not a regular file (a FIFO, a socket, a device, a folder)
+// is refused without being opened: opening a FIFO blocks until the other
+// end is opened, and opening a device can set it off.
 class LockedFile final
 {
 public:
@@ -36,12 +42,22 @@ public:
     // Writes all of it or, on an error, nothing: whatever part had reached
     // the file is taken back, so a full disk never leaves half a record.
     WriteResult write(const char *data, qsizetype size);
+    // Has what was written reach the disk itself, not only the system.
+    WriteResult sync();
+    // The system's error number behind the last failed write or sync.
+    int error() const { return m_error; }
 
     // Releases the lock. False when the system reported an error closing.
     bool close();
 
 private:
+    WriteResult failed(int error);
+
     int m_fd = -1;
+    int m_error = 0;
 };
+
+// Opens a regular file for reading, never anything else (see above).
+bool openRegularFileForReading(QFile &file, const QString &path);
 
 } // namespace vexal

@@ -22,11 +22,14 @@ LockedFile::OpenResult LockedFile::open(const QString &path, bool truncate)
     if (path.isEmpty())
         return OpenResult::Failed;
     const QByteArray name = QFile::encodeName(path);
-    // O_NONBLOCK: a FIFO without a reader must fail here, not hang the window.
+    struct stat info{};
+    if (::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        return OpenResult::Failed;
+    // O_NONBLOCK: should a FIFO take the name's place after the check, the
+    // open fails or returns at once instead of hanging the window.
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         return OpenResult::Failed;
-    struct stat info{};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return OpenResult::Failed;
@@ -61,9 +64,9 @@ LockedFile::WriteResult LockedFile::write(const char *data, qsizetype size)
         }
         if (written < 0 && errno == EINTR)
             continue;
-        // A full quota is a full disk as far as the user can tell.
-        const WriteResult result =
-            written < 0 && (errno == ENOSPC || errno == EDQUOT) ? WriteResult::DiskFull : WriteResult::Failed;
+        // A write that takes nothing without saying why cannot be retried
+        // into success either.
+        const WriteResult result = failed(written < 0 ? errno : EIO);
         // A file system counts room in blocks, so the last one's free bytes
         // can take part of a buffer before the disk says it is full. Shrinking
         // a file needs no room; the file ends where it did before this write.
@@ -72,6 +75,39 @@ LockedFile::WriteResult LockedFile::write(const char *data, qsizetype size)
         return result;
     }
     return WriteResult::Ok;
+}
+
+LockedFile::WriteResult LockedFile::sync()
+{
+    if (m_fd < 0)
+        return WriteResult::Failed;
+    return ::fsync(m_fd) == 0 ? WriteResult::Ok : failed(errno);
+}
+
+LockedFile::WriteResult LockedFile::failed(int error)
+{
+    m_error = error;
+    // A full quota is a full disk as far as the user can tell.
+    return m_error == ENOSPC || m_error == EDQUOT ? WriteResult::DiskFull : WriteResult::Failed;
+}
+
+bool openRegularFileForReading(QFile &file, const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info{};
+    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
 }
 
 bool LockedFile::close()

@@ -36,8 +36,10 @@ bool fileExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
+    // Only a regular file: whoever asks goes on to open it, and opening a
+    // FIFO blocks while opening a device can set it off.
     const QFileInfo info(path);
-    return info.exists() && !info.isDir() && info.lastModified().isValid();
+    return info.isFile() && info.lastModified().isValid();
 }
 
 bool validFile(const QString &name)

@@ -17,8 +17,9 @@ using Octets = std::array<quint8, 4>;
 // and empties an existing one.
 bool fileInUse(const QString &path);
 
-// True when the path names something whose last-change time can be read and
-// which is not a folder: a folder can never serve as a log or an IP file.
+// True when the path names a regular file (or a link to one) whose
+// last-change time can be read. A folder, a FIFO, a socket or a device is
+// not a file here: none can serve as a log or an IP file.
 bool fileExists(const QString &path);
 
 // True when a text log of that name could be written. An existing file is

@@ -77,6 +77,7 @@ QString DatabaseLog::tableNameFor(const QDateTime &when, const QLocale &locale)
 
 DatabaseLog::Result DatabaseLog::fail(int code)
 {
+    m_errorText = m_connection.lastErrorText();
     const int primary = sqlite::primary(code);
     // A full disk under the shared-memory index surfaces as an I/O error;
     // the system's errno says what it was.
@@ -101,6 +102,7 @@ void DatabaseLog::closeConnection()
     m_insert.finalize();
     m_insertBlock.finalize();
     m_connection.close();
+    m_writeAheadLog = false;
     m_table.clear();
     m_pending.clear();
 }
@@ -122,7 +124,12 @@ DatabaseLog::Result DatabaseLog::open(const QString &path)
     int rc = m_connection.queryText("SELECT count(*) FROM sqlite_master", nullptr);
     if (rc == sqlite::Ok && m_connection.isReadOnly())
         rc = sqlite::ReadOnly;
+    // Asked, not set: the file keeps its journal mode. One already in WAL
+    // mode (a file Vexal created) gets that mode's cheap commits.
+    QByteArray mode;
     if (rc == sqlite::Ok)
+        rc = m_connection.queryText("PRAGMA journal_mode", &mode);
+    if (rc == sqlite::Ok && mode.compare("wal", Qt::CaseInsensitive) == 0)
         rc = useWriteAheadLog();
     if (rc != sqlite::Ok) {
         const Result result = fail(rc);
@@ -140,6 +147,7 @@ int DatabaseLog::useWriteAheadLog()
     int rc = m_connection.queryText("PRAGMA journal_mode=WAL", nullptr);
     if (rc == sqlite::Ok)
         rc = m_connection.exec("PRAGMA synchronous=NORMAL");
+    m_writeAheadLog = rc == sqlite::Ok;
     return rc;
 }
 
@@ -181,6 +189,14 @@ DatabaseLog::Result DatabaseLog::createTable(const QString &name)
         create += QByteArray(column) + " INTEGER CHECK (" + column + " BETWEEN 0 AND 255), ";
     create += "Date_Time_Accessed TEXT)";
     int rc = m_connection.exec(create.constData());
+    if (rc != sqlite::Ok) {
+        const Result result = fail(rc);
+        const QByteArray columnsOf = "PRAGMA table_info(" + table + ")";
+        QByteArray column;
+        if (m_connection.queryText(columnsOf.constData(), &column) == sqlite::Ok && !column.isEmpty())
+            return Result::TableTaken;
+        return result;
+    }
     const QByteArray insert = "INSERT INTO " + table
                               + " (First,Second,Third,Fourth,Date_Time_Accessed) VALUES (?,?,?,?,?)";
     if (rc == sqlite::Ok)
@@ -266,6 +282,13 @@ DatabaseLog::Result DatabaseLog::close()
     if (!isOpen())
         return Result::Ok;
     const Result result = commit();
+    // WAL commits under synchronous=NORMAL reach the system, not the disk; a
+    // checkpoint syncs the log before it copies it into the file, so the
+    // run's last commit survives a power cut. (Closing the last connection
+    // would checkpoint as well, but not while another program has the file
+    // open.) In rollback mode every commit was synced already.
+    if (m_writeAheadLog)
+        m_connection.exec("PRAGMA wal_checkpoint(PASSIVE)");
     closeConnection();
     return result;
 }

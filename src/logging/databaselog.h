@@ -19,7 +19,12 @@ namespace vexal {
 // the run commits at most a tenth of a second after a row, at every stop,
 // before any message box waits and before the process ends. A full disk
 // keeps the queue, so the same rows can be committed again once there is
-// room. The database runs in WAL mode with synchronous=NORMAL.
+// room.
+//
+// A file created here runs in WAL mode with synchronous=NORMAL, so that ten
+// commits a second cost no fsync; its last commit is synced when it is
+// closed. An existing file keeps the journal mode it has: it may be another
+// program's, or on a network file system where WAL does not work.
 //
 // A file that is not an SQLite database is never written to: it is read
 // before anything else is done with it.
@@ -32,6 +37,7 @@ public:
         NotADatabase, // the file is not an SQLite database, or a damaged one
         Locked,       // another program held its write lock past the busy timeout
         ReadOnly,     // the file or its folder cannot be written
+        TableTaken,   // createTable(): a table of that name is already there
         OtherError,
     };
 
@@ -52,7 +58,8 @@ public:
     // under that name; a file it began is removed again when it fails.
     Result create(const QString &path);
     // Adds the run's table and makes it the one rows go to. A table of that
-    // name already there (a second start within one second) is OtherError.
+    // name already there (a second start within one second, or the clock
+    // set back) is TableTaken.
     Result createTable(const QString &name);
 
     bool isOpen() const { return m_connection.isOpen(); }
@@ -69,8 +76,11 @@ public:
     // second at most, so the window is never held for long.
     Result commit();
     void discardPending() { m_pending.clear(); }
+    // SQLite's words for the last failure.
+    QString errorText() const { return m_errorText; }
 
-    // Commits what is queued (once), then closes; the commit's result.
+    // Commits what is queued (once), has the last commit reach the disk,
+    // then closes; the commit's result.
     Result close();
 
 private:
@@ -85,6 +95,8 @@ private:
     int useWriteAheadLog();
 
     sqlite::Connection m_connection;
+    bool m_writeAheadLog = false;
+    QString m_errorText;
     static constexpr int RowsPerBlock = 64;
     sqlite::Statement m_insert;
     sqlite::Statement m_insertBlock;

@@ -36,6 +36,7 @@ qint64 localSecond(const QDateTime &when)
 
 TextLog::TextLog()
     : m_buffer(new char[BufferSize])
+    , m_capacity(BufferSize)
     , m_encoder(QStringConverter::System)
 {
 }
@@ -48,7 +49,7 @@ TextLog::~TextLog()
 TextLog::OpenResult TextLog::open(const QString &path)
 {
     close();
-    m_used = 0;
+    giveUpWaiting();
     m_cachedSecond = -1;
     m_locale = QLocale();
     switch (m_file.open(path, true)) {
@@ -101,34 +102,72 @@ TextLog::Status TextLog::flush()
         return Status::Failed;
     if (m_used == 0)
         return Status::Ok;
-    const qsizetype size = m_used;
-    m_used = 0;
-    return statusOf(m_file.write(m_buffer.get(), size));
+    const Status status = statusOf(m_file.write(m_buffer.get(), m_used));
+    m_failing = status == Status::Failed;
+    if (!m_failing) {
+        m_used = 0;
+        m_lines = 0;
+    }
+    return status;
 }
 
-void TextLog::close()
+QString TextLog::errorText() const
+{
+    return qt_error_string(m_file.error());
+}
+
+qsizetype TextLog::giveUpWaiting()
+{
+    const qsizetype lines = m_lines;
+    m_used = 0;
+    m_lines = 0;
+    // What a long failure made the buffer grow to is not kept.
+    if (m_capacity != BufferSize) {
+        m_buffer.reset(new char[BufferSize]);
+        m_capacity = BufferSize;
+    }
+    return lines;
+}
+
+TextLog::Status TextLog::close()
 {
     if (!isOpen())
-        return;
-    flush();
+        return Status::Ok;
+    Status status = flush();
+    if (status == Status::Ok)
+        status = statusOf(m_file.sync());
     m_file.close();
+    m_failing = false;
+    return status;
+}
+
+void TextLog::makeRoom(qsizetype bytes)
+{
+    qsizetype capacity = m_capacity;
+    while (capacity - m_used < bytes)
+        capacity *= 2;
+    std::unique_ptr<char[]> bigger(new char[std::size_t(capacity)]);
+    std::memcpy(bigger.get(), m_buffer.get(), std::size_t(m_used));
+    m_buffer = std::move(bigger);
+    m_capacity = capacity;
 }
 
 TextLog::Status TextLog::appendLine(QStringView text, QByteArrayView tail)
 {
     // A line goes into the buffer whole, so a flush never cuts one in two.
     const qsizetype room = m_encoder.requiredSpace(text.size()) + tail.size();
-    if (room > BufferSize - m_used) {
-        if (const Status status = flush(); status != Status::Ok)
-            return status;
-        if (room > BufferSize) {
-            const QByteArray bytes = m_encoder.encode(text) + tail.toByteArray();
-            return statusOf(m_file.write(bytes.constData(), bytes.size()));
-        }
+    if (room > m_capacity - m_used) {
+        // A full disk ends the run; any other failure keeps the line waiting
+        // with the others.
+        if (!m_failing && flush() == Status::DiskFull)
+            return Status::DiskFull;
+        if (room > m_capacity - m_used)
+            makeRoom(room);
     }
     char *end = m_encoder.appendToBuffer(m_buffer.get() + m_used, text);
     std::memcpy(end, tail.data(), size_t(tail.size()));
     m_used = end + tail.size() - m_buffer.get();
+    ++m_lines;
     return Status::Ok;
 }
 

@@ -21,8 +21,10 @@ namespace vexal {
 // and a second TextLog respect.
 //
 // A full disk (or quota) reports DiskFull, also when it surfaces on a buffer
-// flush; any other error Failed. Bytes that could not be written are dropped
-// with the failure, so the buffer never grows on a disk that refuses them.
+// flush, and the buffer that did not fit is dropped: the run stops and says
+// so. Any other failed write (EIO from a stick pulled out, EFBIG past a size
+// limit) reports Failed and keeps the lines: they wait in a growing buffer
+// and go with the next flush, until the caller gives them up.
 class TextLog final
 {
 public:
@@ -46,22 +48,35 @@ public:
     // default locale as it was when the log was opened.
     Status writeReplyLine(const QString &addressText, const QDateTime &when);
 
-    // The five summary lines, each label followed by the caption as shown;
-    // the lines reach the disk before this returns.
+    // The five summary lines, each label followed by the caption as shown,
+    // then a flush.
     Status writeSummary(const QString &attempts, const QString &responses, const QString &percentage,
                         const QString &startTime, const QString &elapsed);
 
     Status flush();
+    // Lines that a failed write left waiting (after close(): that it could
+    // not write), and the system's reason.
+    qsizetype waitingLines() const { return m_lines; }
+    QString errorText() const;
+    // Drops the waiting lines; how many there were.
+    qsizetype giveUpWaiting();
 
-    // Writes what is buffered and releases the lock; errors are ignored.
-    void close();
+    // Writes what is buffered, has it reach the disk (fsync) and releases
+    // the lock. Anything but Ok means that not everything is on the disk.
+    Status close();
 
 private:
     Status appendLine(QStringView text, QByteArrayView tail);
+    void makeRoom(qsizetype bytes);
 
     LockedFile m_file;
     std::unique_ptr<char[]> m_buffer;
+    qsizetype m_capacity = 0;
     qsizetype m_used = 0;
+    qsizetype m_lines = 0;
+    // The last write failed: lines are only added until the next flush
+    // tries again, not written one buffer at a time.
+    bool m_failing = false;
     QStringEncoder m_encoder;
     QLocale m_locale;
     // Reply lines within one second share their date-time text, so it is

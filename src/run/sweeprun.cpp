@@ -10,6 +10,9 @@
 #include "sweep/pinger.h"
 #include "sweep/sweepcontroller.h"
 
+#include <cstdio>
+#include <utility>
+
 namespace vexal {
 
 namespace {
@@ -17,8 +20,13 @@ namespace {
 const QString AppTitle = QStringLiteral("Vexal");
 constexpr int UniqueListLimit = 32000;
 constexpr int DisplayFrameMs = 40;
-// Logged lines and rows reach the disk at most this long after the reply.
+// Logged lines and rows reach the system at most this long after the reply.
 constexpr int LogFlushMs = 100;
+// How long lines wait for a text log whose writes fail before they are given
+// up: long enough for a passing fault, short enough that the buffer stays small.
+constexpr int GiveUpMs = 1000;
+// The exit status of a command-line run that met an error.
+constexpr int StoppedByError = 3;
 
 const QString LogFileTitle = QStringLiteral("Log File");
 const QString LogInUse = QStringLiteral(
@@ -97,8 +105,36 @@ RunView::Answer SweepRun::showMessage(const QString &title, const QString &text,
         onLogFlush();
     ++m_messagesShown;
     const RunView::Answer answer = m_view.showMessage(title, text, retryCancel);
-    --m_messagesShown;
+    // What waited for the box goes on from the event loop, once whoever
+    // asked has acted on the answer (a Retry may raise the next box).
+    if (--m_messagesShown == 0 && m_deferred != 0)
+        QTimer::singleShot(0, this, &SweepRun::resumeDeferred);
     return answer;
+}
+
+bool SweepRun::deferWhileAsking(unsigned what)
+{
+    if (m_messagesShown == 0)
+        return false;
+    m_deferred |= what;
+    return true;
+}
+
+void SweepRun::resumeDeferred()
+{
+    // A box opened meanwhile resumes when it closes.
+    if (m_messagesShown > 0 || m_deferred == 0)
+        return;
+    const unsigned deferred = std::exchange(m_deferred, 0u);
+    if (deferred & EndProcess) {
+        endFromOutside();
+        return;
+    }
+    if (deferred & ForcedStop)
+        onTextLogDiskFull();
+    // A Cancel in the box may have ended the run already.
+    if ((deferred & FinishCycle) && m_running)
+        onSweepFinished();
 }
 
 bool SweepRun::showComplaintIfAny(const std::optional<Complaint> &complaint)
@@ -144,6 +180,8 @@ void SweepRun::startPath()
     const PingSettingsText settings = m_view.pingSettingsText();
     m_responseCount = 0;
     m_diskFullAt.reset();
+    m_troubled = false;
+    m_textFailingSince.reset();
     m_pinger.setTimeout(int(wholeNumberDown(*numericValue(settings.timeout))));
     m_pinger.setPacketSize(int(wholeNumberDown(*numericValue(settings.packetSize))));
     m_running = true;
@@ -205,14 +243,14 @@ bool SweepRun::databaseUtility()
     m_logSettings.DatabaseOpen = true;
     const QString table = DatabaseLog::tableNameFor(m_clock.currentDateTime());
     if (const auto result = m_database.createTable(table); result != DatabaseLog::Result::Ok) {
-        databaseFailed(result);
+        databaseFailed(result, table);
         return false;
     }
     m_logSettings.DatabaseLogTable = table;
     return true;
 }
 
-void SweepRun::databaseFailed(DatabaseLog::Result result)
+void SweepRun::databaseFailed(DatabaseLog::Result result, const QString &table)
 {
     // A start refused without a word would look like a Start button that
     // does nothing, so a locked or unwritable file is named as well. Only a
@@ -229,6 +267,14 @@ void SweepRun::databaseFailed(DatabaseLog::Result result)
         break;
     case DatabaseLog::Result::ReadOnly:
         showMessage(LogDatabaseTitle, DatabaseReadOnly);
+        break;
+    case DatabaseLog::Result::TableTaken:
+        // The window stays silent, as it always has; where there is no
+        // window (a cron job meeting the hour repeated when the clocks go
+        // back) a refusal without a word would be a mystery.
+        std::fprintf(stderr, "Vexal: the database log %s already has a table named \"%s\"; the sweep was not started\n",
+                     qPrintable(m_logSettings.DatabaseLogFile), qPrintable(table));
+        std::fflush(stderr);
         break;
     case DatabaseLog::Result::Ok:
     case DatabaseLog::Result::OtherError:
@@ -260,24 +306,31 @@ void SweepRun::stopPath()
 
 void SweepRun::endFromOutside()
 {
+    if (deferWhileAsking(EndProcess))
+        return;
     if (m_running)
         stopPath();
-    emit endProcessRequested(0);
+    emit endProcessRequested(m_troubled ? StoppedByError : 0);
 }
 
 void SweepRun::onSweepFinished()
 {
+    if (deferWhileAsking(FinishCycle))
+        return;
     // A single cycle started from the command line ends the process once its
-    // replies are in, without a summary; everything logged is on disk first.
-    // One started by hand returns to idle.
+    // replies are in, without a summary; everything logged is on disk first,
+    // and what could not be is told as at any other time. One started by
+    // hand returns to idle.
     if (m_commandLinePending) {
         m_replyHandling = false;
         m_clockTick.stop();
         closeDatabase();
-        m_textLog.close();
-        m_logSettings.TextLogOpen = false;
+        closeTextLog();
+        if (m_diskFullAt)
+            showDiskFullMessage();
         reportSendFailure();
-        emit endProcessRequested(0);
+        reportLostEntries();
+        emit endProcessRequested(m_troubled ? StoppedByError : 0);
         return;
     }
     stopSequence();
@@ -299,6 +352,9 @@ void SweepRun::stopSequence()
     if (m_diskFullAt)
         showDiskFullMessage();
     reportSendFailure();
+    reportLostEntries();
+    if (m_troubled)
+        emit stoppedWithErrors();
 }
 
 void SweepRun::reportSendFailure()
@@ -315,19 +371,65 @@ void SweepRun::writeLogSummary()
     if (!m_logSettings.TextLogOpen)
         return;
     const RunView::SummaryCaptions captions = m_view.summaryCaptions();
-    const TextLog::Status status = m_textLog.writeSummary(
-        captions.attempts, captions.responses, captions.percentage, captions.startTime,
-        captions.elapsedTime);
-    m_textLog.close();
+    if (m_textLog.writeSummary(captions.attempts, captions.responses, captions.percentage,
+                               captions.startTime, captions.elapsedTime)
+        == TextLog::Status::DiskFull)
+        noteTextLogDiskFull();
+    closeTextLog();
+}
+
+void SweepRun::closeTextLog()
+{
+    if (!m_logSettings.TextLogOpen)
+        return;
     m_logSettings.TextLogOpen = false;
-    if (status == TextLog::Status::DiskFull && !m_diskFullAt)
-        m_diskFullAt = m_clock.currentDateTime();
+    switch (m_textLog.close()) {
+    case TextLog::Status::Ok:
+        break;
+    case TextLog::Status::DiskFull:
+        noteTextLogDiskFull();
+        break;
+    case TextLog::Status::Failed:
+        // Lines still waiting, or a sync that failed.
+        m_linesLost += m_textLog.waitingLines();
+        m_textLogError = m_textLog.errorText();
+        m_troubled = true;
+        break;
+    }
+}
+
+bool SweepRun::flushTextLog()
+{
+    switch (m_textLog.flush()) {
+    case TextLog::Status::Ok:
+        m_textFailingSince.reset();
+        return true;
+    case TextLog::Status::DiskFull:
+        onTextLogDiskFull();
+        return false;
+    case TextLog::Status::Failed:
+        break;
+    }
+    // The lines wait for the next flush, and the sweep goes on. After a
+    // second of failures those still waiting are given up, and counted.
+    const qint64 now = m_clock.monotonicMilliseconds();
+    if (!m_textFailingSince) {
+        m_textFailingSince = now;
+    } else if (now - *m_textFailingSince >= GiveUpMs) {
+        m_linesLost += m_textLog.giveUpWaiting();
+        m_textLogError = m_textLog.errorText();
+        m_troubled = true;
+        m_textFailingSince = now;
+    }
+    scheduleLogFlush();
+    return true;
 }
 
 bool SweepRun::writeLogLine(Ipv4 address, const QDateTime &when)
 {
     if (!m_logSettings.TextLogOpen)
         return true;
+    // A line that could not be written yet waits in the log: Ok.
     switch (m_textLog.writeReplyLine(ipv4Text(address), when)) {
     case TextLog::Status::Ok:
         scheduleLogFlush();
@@ -341,13 +443,21 @@ bool SweepRun::writeLogLine(Ipv4 address, const QDateTime &when)
     return false;
 }
 
+void SweepRun::noteTextLogDiskFull()
+{
+    if (!m_diskFullAt)
+        m_diskFullAt = m_clock.currentDateTime();
+    m_troubled = true;
+}
+
 void SweepRun::onTextLogDiskFull()
 {
     // The sweep stops as if Stop had been pressed, and the user is told once,
     // after the stop sequence, whether the reply line or the summary met the
     // full disk first.
-    if (!m_diskFullAt)
-        m_diskFullAt = m_clock.currentDateTime();
+    noteTextLogDiskFull();
+    if (deferWhileAsking(ForcedStop))
+        return;
     if (m_running)
         stopPath();
     else if (m_diskFullAt)
@@ -376,8 +486,13 @@ bool SweepRun::commitDatabase()
         return true;
     m_committing = true;
     for (;;) {
+        const qsizetype rows = m_database.pendingRows();
         const DatabaseLog::Result result = m_database.commit();
         if (result != DatabaseLog::Result::DiskFull && result != DatabaseLog::Result::Locked) {
+            // Rows that cannot be written are dropped, as they always were,
+            // but counted, and told when the run ends.
+            if (result != DatabaseLog::Result::Ok)
+                noteLostRows(rows);
             m_committing = false;
             return result == DatabaseLog::Result::Ok;
         }
@@ -390,6 +505,7 @@ bool SweepRun::commitDatabase()
     m_committing = false;
     // Cancel ends the session: the database is given up and the sweep stops;
     // the stop sequence then finds the database closed.
+    noteLostRows(m_database.pendingRows());
     m_database.discardPending();
     m_database.close();
     m_logSettings.DatabaseOpen = false;
@@ -400,6 +516,33 @@ bool SweepRun::commitDatabase()
         stopSequence();
     }
     return false;
+}
+
+void SweepRun::noteLostRows(qsizetype rows)
+{
+    m_rowsLost += rows;
+    m_databaseError = m_database.errorText();
+    m_troubled = true;
+}
+
+void SweepRun::reportLostEntries()
+{
+    const auto report = [](qsizetype count, const char *what, const char *log, const QString &path,
+                            const QString &reason) {
+        std::fprintf(stderr, "Vexal: %lld %s%s could not be written to the %s %s: %s\n", qlonglong(count), what,
+                     count == 1 ? "" : "s", log, qPrintable(path), qPrintable(reason));
+    };
+    if (m_linesLost > 0)
+        report(m_linesLost, "line", "text log", m_logSettings.TextLogFile, m_textLogError);
+    else if (!m_textLogError.isEmpty())
+        std::fprintf(stderr, "Vexal: the text log %s may not be whole on the disk: %s\n",
+                     qPrintable(m_logSettings.TextLogFile), qPrintable(m_textLogError));
+    if (m_rowsLost > 0)
+        report(m_rowsLost, "row", "database log", m_logSettings.DatabaseLogFile, m_databaseError);
+    std::fflush(stderr);
+    m_linesLost = m_rowsLost = 0;
+    m_textLogError.clear();
+    m_databaseError.clear();
 }
 
 void SweepRun::closeDatabase()
@@ -426,10 +569,8 @@ void SweepRun::onLogFlush()
         return;
     }
     m_logFlush.stop();
-    if (m_logSettings.TextLogOpen && m_textLog.flush() == TextLog::Status::DiskFull) {
-        onTextLogDiskFull();
+    if (m_logSettings.TextLogOpen && !flushTextLog())
         return;
-    }
     commitDatabase();
 }
 

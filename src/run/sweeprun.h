@@ -53,7 +53,8 @@ public:
 
     // The process is asked to end from outside (a termination signal): a
     // running sweep gets its stop sequence, so its summary is written and its
-    // logs are closed, and then the process ends with status 0.
+    // logs are closed, and then the process ends: with status 0, or 3 when
+    // the run met an error (see stoppedWithErrors()).
     void endFromOutside();
 
     // The one-second clock: elapsed time and statistics.
@@ -73,10 +74,20 @@ public:
 
 signals:
     // A single cycle started from the command line has ended and everything
-    // it logged is on disk: the process is to end now, with this status.
+    // it logged is on disk, or the process was asked to end from outside:
+    // the process is to end now, with this status (3 after an error).
     void endProcessRequested(int exitCode);
+    // The stop sequence has run after an error: one that stopped the sweep
+    // (a full disk, a database given up) or lines or rows that could not be
+    // written. Its message has been shown (on standard error for lost lines).
+    void stoppedWithErrors();
 
 private:
+    // What would end the run waits while a message box is open, so that a
+    // second box never stacks on the first and no stop sequence runs under it.
+    enum Deferred : unsigned { FinishCycle = 1, ForcedStop = 2, EndProcess = 4 };
+    bool deferWhileAsking(unsigned what);
+    void resumeDeferred();
     void startPath();
     void stopPath();
     void stopSequence();
@@ -86,17 +97,24 @@ private:
     bool setFile();
     void closeRefusedStart();
     bool writeLogLine(Ipv4 address, const QDateTime &when);
+    bool flushTextLog();
     void writeLogSummary();
+    void closeTextLog();
+    void noteTextLogDiskFull();
     void onTextLogDiskFull();
     void showDiskFullMessage();
     // The database log: prepared at Start, rows queued per logged reply and
     // committed within a tenth of a second, closed in the stop sequence.
     bool databaseUtility();
-    void databaseFailed(DatabaseLog::Result result);
+    void databaseFailed(DatabaseLog::Result result, const QString &table = {});
     void undoStart();
     void insertIPRecord(Ipv4 address, const QDateTime &when);
     bool commitDatabase();
+    void noteLostRows(qsizetype rows);
     void closeDatabase();
+    // Once per run, when the counts are final: the lines and rows that could
+    // not be written, where to and why.
+    void reportLostEntries();
     void scheduleLogFlush();
     void onLogFlush();
     void onSweepFinished();
@@ -129,7 +147,18 @@ private:
     DatabaseLog m_database;
     QTimer m_logFlush;
     int m_messagesShown = 0;
+    unsigned m_deferred = 0;
     bool m_committing = false;
+    // Something this run could not do: the exit status of a command-line
+    // run says so.
+    bool m_troubled = false;
+    // Since when the text log's writes fail; its waiting lines are given up
+    // a second later, so that the buffer never holds more than a second.
+    std::optional<qint64> m_textFailingSince;
+    qsizetype m_linesLost = 0;
+    QString m_textLogError;
+    qsizetype m_rowsLost = 0;
+    QString m_databaseError;
     // The disk-full message is due once the stop sequence is through; its
     // text carries the time the disk was found full.
     std::optional<QDateTime> m_diskFullAt;
