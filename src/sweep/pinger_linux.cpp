@@ -60,6 +60,11 @@ constexpr int MaxBatchesPerDrain = 2048;
 constexpr int MaxChannels = 16;
 // A full queue is tried again after 1, 2, 4 ... ms, at most this long.
 constexpr int MaxBackoffMs = 100;
+// How long sends may fail with EINVAL before the target is given up. On a
+// full neighbour table an unresolved entry fails after mcast_solicit x
+// retrans_time (3 s by default) and is then the first one reclaimed, so room
+// comes within that; twice as long means the EINVAL is not the table's.
+constexpr qint64 NeighbourShortageNs = 6'000'000'000;
 
 std::atomic<quint32> g_instances{0};
 
@@ -209,6 +214,8 @@ private:
     bool m_senderWaiting = false;
     bool m_waitingForNumbers = false;
     int m_backoffMs = 0;
+    // When sends began failing with EINVAL, or 0 since the last one left.
+    qint64 m_invalidSince = 0;
 
     QTimer m_expiryTimer;
     QTimer m_deliveryTimer;
@@ -545,6 +552,7 @@ int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsi
                 channel.sequences.add(targets[i], deadline, m_txTags[std::size_t(i)]);
             handled += sent;
             m_backoffMs = 0;
+            m_invalidSince = 0;
             continue;
         }
         const int error = errno;
@@ -553,6 +561,25 @@ int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsi
         if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
             full = true;
             break;
+        }
+        /*
+         * The IPv4 output path answers EINVAL when it cannot create a
+         * neighbour entry for the next hop: on a full table (gc_thresh3) up to
+         * at least Debian 12's 6.1, where ip_finish_output2() drops the packet
+         * with -EINVAL; later kernels say ENOBUFS. Nothing else in a valid
+         * request to a valid address draws EINVAL, so it waits like a full
+         * queue, until the table's unresolved entries had time to fail and be
+         * reclaimed. One that outlasts that refuses this target, and every
+         * further one at once until a send leaves again.
+         */
+        if (error == EINVAL) {
+            const qint64 now = monotonicNanoseconds();
+            if (m_invalidSince == 0)
+                m_invalidSince = now;
+            if (now - m_invalidSince < NeighbourShortageNs) {
+                full = true;
+                break;
+            }
         }
         // Anything else (EACCES for a broadcast address, ENETUNREACH,
         // EHOSTUNREACH, EPERM from a firewall rule) means this request gets
@@ -715,6 +742,7 @@ void LinuxPinger::cancel()
     m_senderWaiting = false;
     m_waitingForNumbers = false;
     m_backoffMs = 0;
+    m_invalidSince = 0;
     m_expiryTimer.stop();
     m_deliveryTimer.stop();
     m_retryTimer.stop();
