@@ -83,9 +83,15 @@ signals:
 // from then on and uses it only where the datagram socket is refused.
 // Without one, the pinger opens its raw socket itself when it needs it, as a
 // process that keeps its privilege may.
-std::unique_ptr<Pinger> createSystemPinger(PreopenedSocket raw = {}, QObject *parent = nullptr);
+// `packet` is the link-layer socket of openPacketSocket(), opened likewise:
+// with the raw socket, on-link targets are asked by ARP through it first.
+std::unique_ptr<Pinger> createSystemPinger(PreopenedSocket raw = {}, PreopenedSocket packet = {},
+                                           QObject *parent = nullptr);
 // The one raw ICMP socket the system pinger may fall back to. It lets
 // nothing in until the pinger takes it into use.
 PreopenedSocket openRawIcmpSocket();
+// A link-layer socket for ARP and for echo requests framed for a neighbour
+// resolved that way; it receives nothing until the pinger takes it.
+PreopenedSocket openPacketSocket();
 
 } // namespace vexal
