@@ -304,6 +304,42 @@ TEST_P(LinuxPinger, ASendRefusedAsInvalidWaitsForTheNeighbourTable)
     EXPECT_GE(run.clock.elapsed(), 6000) << "the lasting EINVAL was waited for";
 }
 
+// A LAN: 198.18.0.0/21 on the link, 1,088 targets (more than the kernel's
+// 1,024 neighbour entries by default), 64 of them the peer's, spread evenly.
+// Every live host is found. On the privileged path ARP comes first, so the
+// neighbour table gets no unresolved entry; and a host that answers no ARP
+// but has a static entry is still asked, one without is not.
+TEST_P(LinuxPinger, FindsEveryLiveHostOfAnOnLinkRange)
+{
+    ours({"ip", "addr", "add", "198.18.7.254/21", "dev", "vx0"});
+    peers({"ip", "addr", "add", "198.18.7.253/21", "dev", "vx1"});
+    peers({"sh", "-c", "{ for i in $(seq 0 63); do echo addr add 198.18.$((i * 17 / 256)).$((i * 17 % 256))/32 dev vx1;"
+                       " done; echo addr add 198.18.6.1/32 dev vx1; echo addr add 198.18.6.2/32 dev vx1; } | ip -b -"});
+    peers({"ip", "link", "set", "vx1", "address", "02:00:00:00:18:01"});
+    std::vector<Ipv4> live;
+    for (Ipv4 i = 0; i < 64; ++i)
+        live.push_back(makeIpv4(198, 18, 0, 0) + i * 17);
+    Session run(GetParam(), 1000);
+    ASSERT_EQ(run.error, "");
+    run.controller.begin({range(198, 198), range(18, 18), range(0, 4), range(0, 255)}, 0, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run.controller.isRunning(); }, 30000));
+    std::sort(run.replies.begin(), run.replies.end());
+    run.replies.erase(std::remove_if(run.replies.begin(), run.replies.end(),
+                                     [](Ipv4 a) { return a >= makeIpv4(198, 18, 4, 64); }), run.replies.end());
+    EXPECT_EQ(run.replies, live);
+    EXPECT_EQ(run.controller.attemptCount(), 5 * 256);
+    if (GetParam() == "datagram")
+        return;
+    EXPECT_EQ(netns::runCommand({"sh", "-c", "! ip neigh show dev vx0 | grep -E \"FAILED|INCOMPLETE\""}), "");
+
+    peers({"sysctl", "-qw", "net.ipv4.conf.all.arp_ignore=8"});
+    ours({"ip", "neigh", "replace", "198.18.6.1", "lladdr", "02:00:00:00:18:01", "dev", "vx0", "nud", "permanent"});
+    run.replies.clear();
+    run.controller.begin({range(198, 198), range(18, 18), range(6, 6), range(1, 2)}, 0, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run.controller.isRunning(); }, 10000));
+    EXPECT_EQ(run.replies, std::vector<Ipv4>{makeIpv4(198, 18, 6, 1)}) << "only the static neighbour is asked";
+}
+
 INSTANTIATE_TEST_SUITE_P(Mechanisms, LinuxPinger, ::testing::Values(std::string("datagram"), std::string("raw")),
                          [](const auto &info) { return info.param; });
 

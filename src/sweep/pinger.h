@@ -64,6 +64,9 @@ public:
     virtual void cancel() = 0;
     // Requests neither answered, expired nor cancelled yet.
     virtual qint64 outstanding() const = 0;
+    // How long the last of them may still take, at most: the timeout, or
+    // more where a request is yet to leave (a neighbour still being asked).
+    virtual int drainMilliseconds() const { return timeout(); }
     // Reads every reply that has arrived and reports those that came in time
     // before returning (replied() and settled() may be emitted from here).
     virtual void collect() = 0;

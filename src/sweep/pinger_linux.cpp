@@ -182,6 +182,7 @@ public:
     qsizetype send(std::span<const Ipv4> targets, SendRefusals &refusals) override;
     void cancel() override;
     qint64 outstanding() const override;
+    int drainMilliseconds() const override;
     void collect() override;
 
 private:
@@ -537,6 +538,16 @@ qint64 LinuxPinger::outstanding() const
     for (const auto &channel : m_channels)
         pending += channel->sequences.pending();
     return pending + qint64(m_ready.size() - m_readyHead) + m_resolvingCopies + qint64(m_echoDue.size());
+}
+
+int LinuxPinger::drainMilliseconds() const
+{
+    // A target still waiting for ARP has not been sent yet: its questions
+    // still to come, at the pace of those before it, then its full timeout.
+    if (m_resolving.empty())
+        return m_timeout;
+    const qint64 paced = qint64(double(m_unasked.size()) / ArpPerNanosecond);
+    return m_timeout + int((paced + ArpTries * ArpIntervalNs) / NanosecondsPerMillisecond) + 100;
 }
 
 qint64 LinuxPinger::restNanoseconds() const
@@ -1067,6 +1078,7 @@ void LinuxPinger::sendResolvedEchoes()
             break; // every number in use: the timer comes back
         const std::size_t size = m_builder.size();
         const quint64 tag = m_builder.carriesTag() ? channel->cookie + ++channel->serial : 0;
+        std::copy(m_builder.blank().begin(), m_builder.blank().end(), m_frame.begin() + 20);
         m_builder.stamp(std::span(m_frame.data() + 20, size), channel->identifier,
                         channel->sequences.nextSequence(), tag);
         writeIpv4Header(std::span<quint8, 20>(m_frame.data(), 20), due.source, due.target, m_ipIdentification++,
