@@ -4,6 +4,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -62,7 +63,13 @@ LinkMap::~LinkMap()
 LinkRoute LinkMap::route(Ipv4 target)
 {
     LinkRoute result;
-    if (m_netlink < 0)
+    const qint64 now = monotonicNs();
+    if (m_prefixesReadAt < 0 || now - m_prefixesReadAt > NeighboursFreshNs) {
+        readLinkPrefixes();
+        m_prefixesReadAt = now;
+    }
+    const auto inside = [target](const std::pair<Ipv4, Ipv4> &p) { return (target & p.second) == p.first; };
+    if (m_netlink < 0 || std::none_of(m_linkPrefixes.begin(), m_linkPrefixes.end(), inside))
         return result;
     struct
     {
@@ -117,7 +124,6 @@ LinkRoute LinkMap::route(Ipv4 target)
     }
     result.onLink = true;
     result.arp = link(result.interfaceIndex).arp;
-    const qint64 now = monotonicNs();
     if (m_neighboursReadAt < 0 || now - m_neighboursReadAt > NeighboursFreshNs) {
         readNeighbours();
         m_neighboursReadAt = now;
@@ -190,6 +196,24 @@ void LinkMap::readNeighbours()
         if (index == indexes.end())
             index = indexes.emplace(device, int(::if_nametoindex(device.c_str()))).first;
         m_known.insert(neighbourKey(index->second, ntohl(parsed.s_addr)));
+    }
+}
+
+void LinkMap::readLinkPrefixes()
+{
+    // "Iface Destination Gateway Flags RefCnt Use Metric Mask ...", the
+    // addresses in hexadecimal as they lie in memory (network order).
+    m_linkPrefixes.clear();
+    std::ifstream table("/proc/net/route");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string device, destination, gateway, flags, references, use, metric, mask;
+        if (fields >> device >> destination >> gateway >> flags >> references >> use >> metric >> mask
+            && std::stoul(gateway, nullptr, 16) == 0)
+            m_linkPrefixes.emplace_back(ntohl(quint32(std::stoul(destination, nullptr, 16))),
+                                        ntohl(quint32(std::stoul(mask, nullptr, 16))));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace vexal {
 
@@ -40,8 +41,10 @@ public:
     LinkMap(const LinkMap &) = delete;
     LinkMap &operator=(const LinkMap &) = delete;
 
-    // One RTM_GETROUTE round trip; an answer the map cannot read is "not on
-    // link", which sends as the kernel would anyway.
+    // One RTM_GETROUTE round trip for a target inside a prefix the main
+    // table has on a link; none for any other (loopback, behind a gateway),
+    // so sweeps off the LAN pay nothing. An answer the map cannot read is
+    // "not on link", which sends as the kernel would anyway.
     LinkRoute route(Ipv4 target);
     std::optional<HardwareAddress> hardwareAddress(int interfaceIndex);
     // Targets the kernel may send to on the link without overflowing its
@@ -63,6 +66,7 @@ private:
     };
     Link &link(int interfaceIndex);
     void readNeighbours();
+    void readLinkPrefixes();
 
     int m_netlink = -1;
     quint32 m_sequence = 0;
@@ -71,6 +75,9 @@ private:
     std::unordered_set<quint64> m_known;
     int m_entries = 0;
     qint64 m_neighboursReadAt = -1;
+    // (network, mask) of the main table's routes without a gateway.
+    std::vector<std::pair<Ipv4, Ipv4>> m_linkPrefixes;
+    qint64 m_prefixesReadAt = -1;
 };
 
 // The 28 bytes of an ARP request over Ethernet for IPv4.
