@@ -708,10 +708,12 @@ int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsi
         }
         /*
          * The IPv4 output path answers EINVAL when it cannot create a
-         * neighbour entry for the next hop: on a full table (gc_thresh3) up to
-         * at least Debian 12's 6.1, where ip_finish_output2() drops the packet
-         * with -EINVAL; later kernels say ENOBUFS. Nothing else in a valid
-         * request to a valid address draws EINVAL, so it waits like a full
+         * neighbour entry for the next hop (a full table, gc_thresh3):
+         * ip_finish_output2() returned -EINVAL for any such failure before
+         * 6.6 (Debian 12's 6.1 as released among them); 6.6 and the stable
+         * kernels that took the change pass on the neighbour code's ENOBUFS.
+         * Nothing else in a valid request to a valid address draws EINVAL,
+         * so it waits like a full
          * queue, until the table's unresolved entries had time to fail and be
          * reclaimed. One that outlasts that refuses this target, and every
          * further one at once until a send leaves again.
