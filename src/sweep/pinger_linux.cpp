@@ -647,6 +647,17 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
         done += sendBatch(*channel, targets.data() + done, room, done, refusals, full);
         drain(channel->socket);
     }
+    if (full && done < count && m_packet < 0) {
+        // The neighbour table is full after all (other hosts' entries, the
+        // kernel's timers running late): an on-link send waits for its next
+        // turn at the pace, not for a growing back-off.
+        const LinkRoute route = m_links->route(targets[done]);
+        if (route.onLink && route.arp && !route.known) {
+            full = false;
+            m_paced = true;
+            m_unresolvedTokens = 0;
+        }
+    }
     if (full) {
         // The socket buffer, a device queue or the neighbour table is full:
         // try again later, waiting longer each time it is still full.
