@@ -571,7 +571,8 @@ QStringList runLan()
                                     {"-a", "-r", "0", "-i", "0", "-t", QString::number(LanTimeoutMs), "-g",
                                      "198.18.0.0", "198.18.255.255"},
                                     QStringLiteral("198.18."));
-    const Result nmap = runLanTool(QStringLiteral("nmap"), {"-sn", "-n", Link16}, QStringLiteral("Nmap scan report for"));
+    const Result nmap = runLanTool(QStringLiteral("nmap"), {"-sn", "-n", Link16},
+                                   QStringLiteral("Nmap scan report for"));
     for (const auto &[name, r] : std::initializer_list<std::pair<const char *, const Result *>>{
              {"lan", &engine}, {"lan", &datagram}, {"fping", &fping}, {"nmap", &nmap}})
         if (r->ok)
