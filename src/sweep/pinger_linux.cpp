@@ -72,11 +72,12 @@ constexpr int MaxBackoffMs = 100;
 constexpr qint64 NeighbourShortageNs = 6'000'000'000;
 
 // On-link targets asked by ARP on the privileged path: a steady pace of
-// small broadcasts (10,000 a second is about 5 Mbit/s) with a short burst,
-// tried as the kernel would, three times a second apart, and given a last
-// second to answer. At most this many wait for their first question; the
+// small broadcasts (20,000 a second is about 10 Mbit/s, a hundredth of a
+// gigabit link) with a short burst, tried as the kernel would, three times a
+// second apart, and given a last second to answer. A silent /16 costs three
+// questions an address, so that is about ten seconds. At most this many wait for their first question; the
 // sweep waits beyond that.
-constexpr double ArpPerNanosecond = 10'000 / 1e9;
+constexpr double ArpPerNanosecond = 20'000 / 1e9;
 constexpr double ArpBurst = 64;
 constexpr int ArpTries = 3;
 constexpr qint64 ArpIntervalNs = 1'000'000'000;
