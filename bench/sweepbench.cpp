@@ -12,7 +12,10 @@
 //             namespace in which all of 198.18.0.0/16 answers;
 //   silent    198.19.0.0/16 routed to a static neighbour nobody answers,
 //             timeout 2,000 ms: no request may end before its timeout;
-//   large     (--large) 127.0.0.0/8, 16,777,216 targets, engine only.
+//   large     (--large) 127.0.0.0/8, 16,777,216 targets, engine only;
+//   lan       (runLan) a fresh namespace on an on-link 198.18.0.0/16 whose
+//             peer holds 1,024 addresses spread evenly: the engine on the
+//             privileged and on the datagram path, fping and nmap.
 //
 // Nothing leaves the namespaces: the only addresses used are the loopback
 // range and the benchmarking range 198.18.0.0/15.
@@ -59,7 +62,8 @@ using namespace vexal;
 
 namespace {
 
-constexpr int DeadlineMs = 180000;
+// The lan row's datagram path takes over three minutes by design.
+constexpr int DeadlineMs = 420000;
 constexpr int LoopbackTimeoutMs = 300;
 constexpr int SilentTimeoutMs = 2000;
 
@@ -509,6 +513,103 @@ std::string buildLink(netns::PeerNamespace &peer)
     return peer.run({"ip", "route", "add", "local", "198.18.0.0/16", "dev", "lo"});
 }
 
+// The LAN rows, in a network of their own (198.18.0.0/16 is on the link
+// here, not behind the link rows' peer): 1,024 hosts at every 64th address,
+// the peer's own link address among them, the rest silent; timeout 1,000 ms.
+constexpr int LanTimeoutMs = 1000;
+constexpr int LanHosts = 1024;
+
+// Hosts found by a tool that prints the addresses that answered, one a line
+// (fping -a, nmap's "Nmap scan report for"): our own address does not count.
+Result runLanTool(const QString &program, const QStringList &args, const QString &marker)
+{
+    Result result;
+    result.range = QString::fromLatin1(Link16);
+    result.targets = targetsIn(result.range);
+    QProcess tool;
+    QElapsedTimer wall;
+    wall.start();
+    tool.start(program, args);
+    if (!tool.waitForStarted(5000) || !tool.waitForFinished(DeadlineMs)) {
+        tool.kill();
+        tool.waitForFinished();
+        std::printf("%s: did not run or finish\n", qPrintable(program));
+        return result;
+    }
+    result.ms = wall.elapsed();
+    for (const QString &line : QString::fromLocal8Bit(tool.readAllStandardOutput()).split(QLatin1Char('\n')))
+        if (line.startsWith(marker) && !line.endsWith(QLatin1String("198.18.255.254")))
+            ++result.replies;
+    result.ok = true;
+    std::printf("          (%s %s)\n", qPrintable(program), qPrintable(args.join(QLatin1Char(' '))));
+    return result;
+}
+
+// Lines for the summary; nothing when the rows could not be built.
+QStringList runLan()
+{
+    if (const std::string why = netns::enterPrivateNetwork(); !why.empty())
+        return {QStringLiteral("lan: not measured: %1").arg(QString::fromStdString(why))};
+    netns::PeerNamespace peer;
+    std::string why = peer.addVeth("vl0", "198.18.255.254/16", "vl1", "198.18.255.193/16");
+    if (why.empty())
+        why = peer.run({"sh", "-c", "for i in $(seq 0 1022); do a=$((i * 64 + 1)); "
+                                    "echo addr add 198.18.$((a / 256)).$((a % 256))/32 dev vl1; done | ip -b -"});
+    if (!why.empty())
+        return {QStringLiteral("lan: not measured: %1").arg(QString::fromStdString(why))};
+
+    const QStringList timeout = {QString::number(LanTimeoutMs)};
+    netns::setPingGroupRange(1, 0);
+    Result engine = runChild("--engine", Link16, timeout);
+    netns::setPingGroupRange(0, 2147483647);
+    Result datagram = runChild("--engine", Link16, timeout);
+    netns::setPingGroupRange(1, 0);
+    // Our own address answers the engine as well.
+    engine.replies -= 1;
+    datagram.replies -= 1;
+    const Result fping = runLanTool(QStringLiteral("fping"),
+                                    {"-a", "-r", "0", "-i", "0", "-t", QString::number(LanTimeoutMs), "-g",
+                                     "198.18.0.0", "198.18.255.255"},
+                                    QStringLiteral("198.18."));
+    const Result nmap = runLanTool(QStringLiteral("nmap"), {"-sn", "-n", Link16},
+                                   QStringLiteral("Nmap scan report for"));
+    for (const auto &[name, r] : std::initializer_list<std::pair<const char *, const Result *>>{
+             {"lan", &engine}, {"lan", &datagram}, {"fping", &fping}, {"nmap", &nmap}})
+        if (r->ok)
+            std::printf("%-7s %-13s %5lld of %d live hosts  %8.3f s wall  [%s]\n", name, Link16,
+                        static_cast<long long>(r->replies), LanHosts, double(r->ms) / 1000.0,
+                        r == &engine ? "engine, raw and packet sockets" : r == &datagram ? "engine, datagram socket"
+                        : r == &fping ? "fping -r 0 -i 0" : "nmap -sn -n");
+
+    // The kernel path's bound: gc_thresh3 neighbour entries per lifetime of
+    // an unresolved one (mcast_solicit x retrans_time_ms).
+    const auto number = [](const char *path) {
+        QFile file(QString::fromLatin1(path));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toDouble() : 0.0;
+    };
+    const double lifetimeS = number("/proc/sys/net/ipv4/neigh/vl0/mcast_solicit")
+        * number("/proc/sys/net/ipv4/neigh/vl0/retrans_time_ms") / 1000.0;
+    // A network namespace has no "default" settings to read: the table and
+    // its limit are the host's, 1,024 unless changed.
+    const double limit = number("/proc/sys/net/ipv4/neigh/default/gc_thresh3");
+    const double boundS = double(targetsIn(QString::fromLatin1(Link16))) * lifetimeS / (limit > 0 ? limit : 1024);
+    const auto found = [](const Result &r, const char *hosts, bool withTime) {
+        return !r.ok ? QStringLiteral("not measured")
+                     : QStringLiteral("%1 of %2%3").arg(r.replies).arg(LanHosts).arg(QLatin1String(hosts))
+                           + (withTime ? QStringLiteral(" in %1 s").arg(double(r.ms) / 1000.0, 0, 'f', 1) : QString());
+    };
+    const QString share = datagram.ok ? QStringLiteral(" (%1 of the neighbour-table bound)")
+                                            .arg(boundS * 1000.0 / double(std::max<qint64>(datagram.ms, 1)), 0, 'f', 2)
+                                      : QString();
+    const QString ratio = engine.ok && nmap.ok
+        ? QString::number(double(engine.ms) / double(std::max<qint64>(nmap.ms, 1)), 'f', 2)
+        : QStringLiteral("not measured");
+    return {QStringLiteral("lan: engine %1; datagram path %2%3; nmap %4; fping %5")
+                .arg(found(engine, " live hosts", true), found(datagram, "", true), share, found(nmap, "", true),
+                     found(fping, "", false)),
+            QStringLiteral("lan engine / nmap wall time: %1 (target below 1.00)").arg(ratio)};
+}
+
 int runAll(int argc, char **argv, bool large)
 {
     QCoreApplication app(argc, argv);
@@ -546,6 +647,8 @@ int runAll(int argc, char **argv, bool large)
         silent.silent = true;
     }
     const Result slash8 = large ? runChild("--engine", Loopback8, loopbackTimeout) : Result{};
+    std::printf("\n");
+    const QStringList lan = runLan();
 
     std::printf("\n");
     printRow("limit", limit);
@@ -590,6 +693,8 @@ int runAll(int argc, char **argv, bool large)
                     static_cast<long long>(silent.early), static_cast<long long>(silent.targets));
     else
         std::printf("silent requests ended before their timeout: not measured\n");
+    for (const QString &line : lan)
+        std::printf("%s\n", qPrintable(line));
     if (large)
         std::printf("large sweep: %lld targets, %s lost, %.1f MB peak\n", static_cast<long long>(slash8.targets),
                     qPrintable(lostText(slash8)), slash8.peakMb);
@@ -619,8 +724,14 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--large") == 0) {
             large = true;
+        } else if (std::strcmp(argv[i], "--lan") == 0) {
+            // The lan rows alone: they take minutes, the others seconds.
+            QCoreApplication app(argc, argv);
+            for (const QString &line : runLan())
+                std::printf("%s\n", qPrintable(line));
+            return 0;
         } else {
-            std::fprintf(stderr, "usage: %s [--large]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--large | --lan]\n", argv[0]);
             return 2;
         }
     }

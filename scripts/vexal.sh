@@ -55,6 +55,8 @@ packages=(
     openbox x11-utils xdotool
     clang libclang-rt-14-dev    # the fuzzers: libFuzzer and clang's sanitizer runtimes
 )
+# The benchmark's peer on its LAN row, nothing else's.
+if [ "$mode" = bench ]; then packages+=(nmap); fi
 
 missing=()
 for p in "${packages[@]}"; do

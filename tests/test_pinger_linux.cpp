@@ -6,6 +6,7 @@
 #include "sweep/stepscheduler.h"
 #include "sweep/sweepcontroller.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QtEndian>
@@ -19,6 +20,7 @@
 #include <future>
 #include <numeric>
 
+#include <dlfcn.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -27,6 +29,27 @@
 #include <linux/icmp.h>
 
 using namespace vexal;
+
+// Targets whose sends fail with EINVAL, as a full neighbour table makes them
+// fail on older kernels (this one says ENOBUFS), and until when (monotonic
+// ms). This definition takes the place of the C library's for the program.
+static std::vector<std::pair<Ipv4, qint64>> g_invalidUntil;
+extern "C" int sendmmsg(int fd, mmsghdr *messages, unsigned count, int flags)
+{
+    static const auto real = reinterpret_cast<int (*)(int, mmsghdr *, unsigned, int)>(::dlsym(RTLD_NEXT, "sendmmsg"));
+    for (unsigned i = 0; i < count; ++i) {
+        const Ipv4 to = ntohl(static_cast<const sockaddr_in *>(messages[i].msg_hdr.msg_name)->sin_addr.s_addr);
+        for (const auto &[target, until] : g_invalidUntil) {
+            if (to == target && QDeadlineTimer::current().deadline() < until) {
+                if (i > 0) // the kernel sends those before it and reports them
+                    return real(fd, messages, i, flags);
+                errno = EINVAL;
+                return -1;
+            }
+        }
+    }
+    return real(fd, messages, count, flags);
+}
 
 namespace {
 
@@ -257,6 +280,64 @@ TEST_P(LinuxPinger, ASendTheKernelRefusesForLackOfRoomIsSentLater)
     std::sort(run.replies.begin(), run.replies.end());
     EXPECT_EQ(run.replies, everyTarget);
     EXPECT_TRUE(run.controller.sendFailureText().isEmpty());
+}
+
+// A send that fails with EINVAL for a while is asked in the end, and the
+// sweep waits for it; one whose EINVAL never clears is an attempt without a
+// reply after a bounded wait, reported once, and the sweep goes on.
+TEST_P(LinuxPinger, ASendRefusedAsInvalidWaitsForTheNeighbourTable)
+{
+    ours({"ip", "route", "add", "198.18.0.0/24", "via", "198.51.100.2", "dev", "vx0"});
+    peers({"ip", "route", "add", "local", "198.18.0.0/24", "dev", "lo"});
+    const qint64 now = QDeadlineTimer::current().deadline();
+    g_invalidUntil = {{makeIpv4(198, 18, 0, 1), now + 800}, {makeIpv4(198, 18, 0, 3), now + 60'000}};
+    Session run(GetParam(), 1000);
+    ASSERT_EQ(run.error, "");
+    run.controller.begin({range(198, 198), range(18, 18), range(0, 0), range(0, 4)}, 0, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run.controller.isRunning(); }, 20000));
+    g_invalidUntil.clear();
+    std::sort(run.replies.begin(), run.replies.end());
+    EXPECT_EQ(run.replies, (std::vector<Ipv4>{makeIpv4(198, 18, 0, 0), makeIpv4(198, 18, 0, 1),
+                                              makeIpv4(198, 18, 0, 2), makeIpv4(198, 18, 0, 4)}));
+    EXPECT_EQ(run.controller.attemptCount(), 5);
+    EXPECT_EQ(run.controller.refusedCount(), 1);
+    EXPECT_GE(run.clock.elapsed(), 6000) << "the lasting EINVAL was waited for";
+}
+
+// A LAN: 198.18.0.0/21 on the link, 1,088 targets (more than the kernel's
+// 1,024 neighbour entries by default), 64 of them the peer's, spread evenly.
+// Every live host is found. On the privileged path ARP comes first, so the
+// neighbour table gets no unresolved entry; and a host that answers no ARP
+// but has a static entry is still asked, one without is not.
+TEST_P(LinuxPinger, FindsEveryLiveHostOfAnOnLinkRange)
+{
+    ours({"ip", "addr", "add", "198.18.7.254/21", "dev", "vx0"});
+    peers({"ip", "addr", "add", "198.18.7.253/21", "dev", "vx1"});
+    peers({"sh", "-c", "{ for i in $(seq 0 63); do echo addr add 198.18.$((i * 17 / 256)).$((i * 17 % 256))/32 dev vx1;"
+                       " done; echo addr add 198.18.6.1/32 dev vx1; echo addr add 198.18.6.2/32 dev vx1; } | ip -b -"});
+    peers({"ip", "link", "set", "vx1", "address", "02:00:00:00:18:01"});
+    std::vector<Ipv4> live;
+    for (Ipv4 i = 0; i < 64; ++i)
+        live.push_back(makeIpv4(198, 18, 0, 0) + i * 17);
+    Session run(GetParam(), 1000);
+    ASSERT_EQ(run.error, "");
+    run.controller.begin({range(198, 198), range(18, 18), range(0, 4), range(0, 255)}, 0, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run.controller.isRunning(); }, 30000));
+    std::sort(run.replies.begin(), run.replies.end());
+    run.replies.erase(std::remove_if(run.replies.begin(), run.replies.end(),
+                                     [](Ipv4 a) { return a >= makeIpv4(198, 18, 4, 64); }), run.replies.end());
+    EXPECT_EQ(run.replies, live);
+    EXPECT_EQ(run.controller.attemptCount(), 5 * 256);
+    if (GetParam() == "datagram")
+        return;
+    EXPECT_EQ(netns::runCommand({"sh", "-c", "! ip neigh show dev vx0 | grep -E \"FAILED|INCOMPLETE\""}), "");
+
+    peers({"sysctl", "-qw", "net.ipv4.conf.all.arp_ignore=8"});
+    ours({"ip", "neigh", "replace", "198.18.6.1", "lladdr", "02:00:00:00:18:01", "dev", "vx0", "nud", "permanent"});
+    run.replies.clear();
+    run.controller.begin({range(198, 198), range(18, 18), range(6, 6), range(1, 2)}, 0, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run.controller.isRunning(); }, 10000));
+    EXPECT_EQ(run.replies, std::vector<Ipv4>{makeIpv4(198, 18, 6, 1)}) << "only the static neighbour is asked";
 }
 
 INSTANTIATE_TEST_SUITE_P(Mechanisms, LinuxPinger, ::testing::Values(std::string("datagram"), std::string("raw")),

@@ -82,7 +82,7 @@ int main(int argc, char *argv[])
     vexal::SystemClock clock;
     vexal::LogSettings logSettings;
     vexal::TimerStepScheduler scheduler;
-    const std::unique_ptr<vexal::Pinger> pinger = vexal::createSystemPinger(privileged.rawIcmp);
+    const std::unique_ptr<vexal::Pinger> pinger = vexal::createSystemPinger(privileged.rawIcmp, privileged.packet);
 
     vexal::MainWindow window({*dialogs, *pinger, scheduler, clock, logSettings}, commandLine);
     QObject::connect(&window, &vexal::MainWindow::endProcessRequested, &app, &QApplication::exit);

@@ -13,6 +13,8 @@ struct PrivilegedSockets
 {
     // The system pinger's fallback where ICMP datagram sockets are refused.
     PreopenedSocket rawIcmp;
+    // With the raw socket, ARP for on-link targets; useless without it.
+    PreopenedSocket packet;
 };
 
 PrivilegedSockets openPrivilegedSockets();

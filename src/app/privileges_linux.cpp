@@ -34,7 +34,10 @@ bool holdsCapabilities()
 
 PrivilegedSockets openPrivilegedSockets()
 {
-    return {openRawIcmpSocket()};
+    PrivilegedSockets sockets{openRawIcmpSocket(), {}};
+    if (sockets.rawIcmp.fd >= 0)
+        sockets.packet = openPacketSocket();
+    return sockets;
 }
 
 std::string dropPrivileges()

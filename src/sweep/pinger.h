@@ -64,6 +64,9 @@ public:
     virtual void cancel() = 0;
     // Requests neither answered, expired nor cancelled yet.
     virtual qint64 outstanding() const = 0;
+    // How long the last of them may still take, at most: the timeout, or
+    // more where a request is yet to leave (a neighbour still being asked).
+    virtual int drainMilliseconds() const { return timeout(); }
     // Reads every reply that has arrived and reports those that came in time
     // before returning (replied() and settled() may be emitted from here).
     virtual void collect() = 0;
@@ -83,9 +86,15 @@ signals:
 // from then on and uses it only where the datagram socket is refused.
 // Without one, the pinger opens its raw socket itself when it needs it, as a
 // process that keeps its privilege may.
-std::unique_ptr<Pinger> createSystemPinger(PreopenedSocket raw = {}, QObject *parent = nullptr);
+// `packet` is the link-layer socket of openPacketSocket(), opened likewise:
+// with the raw socket, on-link targets are asked by ARP through it first.
+std::unique_ptr<Pinger> createSystemPinger(PreopenedSocket raw = {}, PreopenedSocket packet = {},
+                                           QObject *parent = nullptr);
 // The one raw ICMP socket the system pinger may fall back to. It lets
 // nothing in until the pinger takes it into use.
 PreopenedSocket openRawIcmpSocket();
+// A link-layer socket for ARP and for echo requests framed for a neighbour
+// resolved that way; it receives nothing until the pinger takes it.
+PreopenedSocket openPacketSocket();
 
 } // namespace vexal

@@ -1,4 +1,5 @@
 #include "sweep/icmppacket.h"
+#include "sweep/onlink_linux.h"
 #include "sweep/pinger.h"
 #include "sweep/sequencemap.h"
 
@@ -11,14 +12,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <limits>
 #include <unordered_map>
 #include <vector>
 
 #include <arpa/inet.h>
 #include <linux/filter.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -60,6 +65,23 @@ constexpr int MaxBatchesPerDrain = 2048;
 constexpr int MaxChannels = 16;
 // A full queue is tried again after 1, 2, 4 ... ms, at most this long.
 constexpr int MaxBackoffMs = 100;
+// How long sends may fail with EINVAL before the target is given up. On a
+// full neighbour table an unresolved entry fails after mcast_solicit x
+// retrans_time (3 s by default) and is then the first one reclaimed, so room
+// comes within that; twice as long means the EINVAL is not the table's.
+constexpr qint64 NeighbourShortageNs = 6'000'000'000;
+
+// On-link targets asked by ARP on the privileged path: a steady pace of
+// small broadcasts (20,000 a second is about 10 Mbit/s, a hundredth of a
+// gigabit link) with a short burst, tried as the kernel would, three times a
+// second apart, and given a last second to answer. A silent /16 costs three
+// questions an address, so that is about ten seconds. At most this many wait for their first question; the
+// sweep waits beyond that.
+constexpr double ArpPerNanosecond = 20'000 / 1e9;
+constexpr double ArpBurst = 64;
+constexpr int ArpTries = 3;
+constexpr qint64 ArpIntervalNs = 1'000'000'000;
+constexpr std::size_t MaxUnasked = 4096;
 
 std::atomic<quint32> g_instances{0};
 
@@ -134,10 +156,20 @@ struct Socket
     QSocketNotifier *notifier = nullptr;
 };
 
+// An on-link target waiting for its ARP answer.
+struct Resolving
+{
+    int tries = 0;
+    // Requests it is owed: a short continuous sweep may ask it again.
+    int copies = 0;
+    int interfaceIndex = 0;
+    Ipv4 source = 0;
+};
+
 class LinuxPinger final : public Pinger
 {
 public:
-    LinuxPinger(PreopenedSocket raw, QObject *parent);
+    LinuxPinger(PreopenedSocket raw, PreopenedSocket packet, QObject *parent);
     ~LinuxPinger() override;
 
     bool open() override;
@@ -151,6 +183,7 @@ public:
     qsizetype send(std::span<const Ipv4> targets, SendRefusals &refusals) override;
     void cancel() override;
     qint64 outstanding() const override;
+    int drainMilliseconds() const override;
     void collect() override;
 
 private:
@@ -184,6 +217,19 @@ private:
     void onRetry();
     void wakeSender();
 
+    // On-link targets on the privileged path: ARP first, the echo request
+    // only to those that answered, framed for their hardware address, so
+    // the kernel's neighbour table gets no entry for them at all.
+    void openPacketSocket();
+    bool resolve(Ipv4 target, const LinkRoute &route);
+    void pumpArp();
+    bool askArp(Ipv4 target, const struct Resolving &entry);
+    void readArp();
+    void sendResolvedEchoes();
+    // Kernel sends to unresolved on-link targets, at a pace that keeps the
+    // neighbour table under its limit.
+    bool takeUnresolvedToken(const LinkRoute &route, qint64 now);
+
     bool m_raw = false;
     QString m_mechanism;
     QString m_error;
@@ -209,6 +255,36 @@ private:
     bool m_senderWaiting = false;
     bool m_waitingForNumbers = false;
     int m_backoffMs = 0;
+    // When sends began failing with EINVAL, or 0 since the last one left.
+    qint64 m_invalidSince = 0;
+
+    std::unique_ptr<LinkMap> m_links;
+    double m_unresolvedTokens = LinkMap::UnresolvedBurst;
+    qint64 m_unresolvedAt = 0;
+    bool m_paced = false;
+
+    PreopenedSocket m_handedPacket;
+    int m_packet = -1;
+    QSocketNotifier *m_packetNotifier = nullptr;
+    std::unordered_map<Ipv4, struct Resolving> m_resolving;
+    std::deque<Ipv4> m_unasked;
+    // (when it is due again, target), in the order they were asked.
+    std::deque<std::pair<qint64, Ipv4>> m_asked;
+    struct EchoDue
+    {
+        Ipv4 target;
+        Ipv4 source;
+        int interfaceIndex;
+        HardwareAddress address;
+    };
+    std::deque<EchoDue> m_echoDue;
+    qint64 m_resolvingCopies = 0;
+    bool m_waitingForArp = false;
+    double m_arpTokens = ArpBurst;
+    qint64 m_arpTokensAt = 0;
+    quint16 m_ipIdentification = 0;
+    QTimer m_arpTimer;
+    std::vector<quint8> m_frame;
 
     QTimer m_expiryTimer;
     QTimer m_deliveryTimer;
@@ -229,9 +305,10 @@ private:
     std::vector<mmsghdr> m_rxHeaders;
 };
 
-LinuxPinger::LinuxPinger(PreopenedSocket raw, QObject *parent)
+LinuxPinger::LinuxPinger(PreopenedSocket raw, PreopenedSocket packet, QObject *parent)
     : Pinger(parent)
     , m_handedRaw(raw)
+    , m_handedPacket(packet)
 {
     // Several pingers of one process share the raw socket's view of every
     // echo reply, so each gets its own identifiers and cookies.
@@ -247,6 +324,9 @@ LinuxPinger::LinuxPinger(PreopenedSocket raw, QObject *parent)
     m_retryTimer.setSingleShot(true);
     m_retryTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_retryTimer, &QTimer::timeout, this, &LinuxPinger::onRetry);
+    m_arpTimer.setSingleShot(true);
+    m_arpTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_arpTimer, &QTimer::timeout, this, &LinuxPinger::pumpArp);
 }
 
 LinuxPinger::~LinuxPinger()
@@ -258,6 +338,10 @@ LinuxPinger::~LinuxPinger()
     }
     if (m_handedRaw.fd >= 0)
         ::close(m_handedRaw.fd);
+    delete m_packetNotifier;
+    for (const int fd : {m_packet, m_handedPacket.fd})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 bool LinuxPinger::open()
@@ -319,7 +403,40 @@ bool LinuxPinger::open()
     prepareBuffers();
     adoptSocket(fd);
     addChannel();
+    m_links = std::make_unique<LinkMap>();
+    openPacketSocket();
     return true;
+}
+
+void LinuxPinger::openPacketSocket()
+{
+    PreopenedSocket packet = m_handedPacket;
+    m_handedPacket = {};
+    if (!m_raw) {
+        if (packet.fd >= 0)
+            ::close(packet.fd);
+        return;
+    }
+    if (!packet.attempted())
+        packet = vexal::openPacketSocket();
+    if (packet.fd < 0)
+        return; // the kernel path, paced, as without privileges
+    // Opened for no protocol, it has queued nothing so far; from here on
+    // it hears ARP on every link.
+    sockaddr_ll arp{};
+    arp.sll_family = AF_PACKET;
+    arp.sll_protocol = htons(ETH_P_ARP);
+    const int size = SendBufferBytes;
+    ::setsockopt(packet.fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(packet.fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    if (::bind(packet.fd, reinterpret_cast<const sockaddr *>(&arp), sizeof arp) != 0) {
+        ::close(packet.fd);
+        return;
+    }
+    m_packet = packet.fd;
+    m_frame.assign(20 + MessageRoom, 0);
+    m_packetNotifier = new QSocketNotifier(m_packet, QSocketNotifier::Read, this);
+    connect(m_packetNotifier, &QSocketNotifier::activated, this, &LinuxPinger::pumpArp);
 }
 
 void LinuxPinger::adoptSocket(int fd)
@@ -421,7 +538,17 @@ qint64 LinuxPinger::outstanding() const
     qint64 pending = 0;
     for (const auto &channel : m_channels)
         pending += channel->sequences.pending();
-    return pending + qint64(m_ready.size() - m_readyHead);
+    return pending + qint64(m_ready.size() - m_readyHead) + m_resolvingCopies + qint64(m_echoDue.size());
+}
+
+int LinuxPinger::drainMilliseconds() const
+{
+    // A target still waiting for ARP has not been sent yet: its questions
+    // still to come, at the pace of those before it, then its full timeout.
+    if (m_resolving.empty())
+        return m_timeout;
+    const qint64 paced = qint64(double(m_unasked.size()) / ArpPerNanosecond);
+    return m_timeout + int((paced + ArpTries * ArpIntervalNs) / NanosecondsPerMillisecond) + 100;
 }
 
 qint64 LinuxPinger::restNanoseconds() const
@@ -482,8 +609,30 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
     const qint64 rest = restNanoseconds();
     qsizetype done = 0;
     bool full = false;
-    while (done < count && !full) {
+    m_paced = false;
+    while (done < count && !full && !m_paced && !m_waitingForArp) {
         const qint64 now = monotonicNanoseconds();
+        // The targets from here on the kernel may take now, up to a batch:
+        // ARP comes first for an on-link one on the privileged path, and a
+        // kernel send to an unresolved neighbour waits for its pace.
+        qsizetype run = 0;
+        while (done + run < count && run < BatchSize) {
+            const LinkRoute route = m_links->route(targets[done + run]);
+            if (!route.onLink || route.known || !route.arp) {
+                ++run;
+            } else if (m_packet >= 0) {
+                if (run == 0 && resolve(targets[done], route))
+                    ++done;
+                break;
+            } else if (takeUnresolvedToken(route, now)) {
+                ++run;
+            } else {
+                m_paced = run == 0;
+                break;
+            }
+        }
+        if (run == 0)
+            continue;
         Channel *channel = channelWithRoom(now, rest);
         if (!channel) {
             // Every number of every socket is in use: wait until the first
@@ -495,9 +644,20 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
             m_retryTimer.start(millisecondsUntil(when, now));
             break;
         }
-        const int room = channel->sequences.roomFor(int(std::min<qsizetype>(BatchSize, count - done)), now, rest);
+        const int room = channel->sequences.roomFor(int(run), now, rest);
         done += sendBatch(*channel, targets.data() + done, room, done, refusals, full);
         drain(channel->socket);
+    }
+    if (full && done < count && m_packet < 0) {
+        // The neighbour table is full after all (other hosts' entries, the
+        // kernel's timers running late): an on-link send waits for its next
+        // turn at the pace, not for a growing back-off.
+        const LinkRoute route = m_links->route(targets[done]);
+        if (route.onLink && route.arp && !route.known) {
+            full = false;
+            m_paced = true;
+            m_unresolvedTokens = 0;
+        }
     }
     if (full) {
         // The socket buffer, a device queue or the neighbour table is full:
@@ -505,6 +665,9 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
         m_backoffMs = m_backoffMs == 0 ? 1 : std::min(m_backoffMs * 2, MaxBackoffMs);
         m_waitingForNumbers = false;
         m_retryTimer.start(m_backoffMs);
+    } else if (m_paced) {
+        const double rate = m_links->unresolvedPerSecond(m_links->route(targets[done]).interfaceIndex);
+        m_retryTimer.start(std::max(1, int(std::ceil((1 - m_unresolvedTokens) * 1000 / rate))));
     } else if (done == count) {
         m_backoffMs = 0;
         m_waitingForNumbers = false;
@@ -545,6 +708,7 @@ int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsi
                 channel.sequences.add(targets[i], deadline, m_txTags[std::size_t(i)]);
             handled += sent;
             m_backoffMs = 0;
+            m_invalidSince = 0;
             continue;
         }
         const int error = errno;
@@ -553,6 +717,27 @@ int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsi
         if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
             full = true;
             break;
+        }
+        /*
+         * The IPv4 output path answers EINVAL when it cannot create a
+         * neighbour entry for the next hop (a full table, gc_thresh3):
+         * ip_finish_output2() returned -EINVAL for any such failure before
+         * 6.6 (Debian 12's 6.1 as released among them); 6.6 and the stable
+         * kernels that took the change pass on the neighbour code's ENOBUFS.
+         * Nothing else in a valid request to a valid address draws EINVAL,
+         * so it waits like a full
+         * queue, until the table's unresolved entries had time to fail and be
+         * reclaimed. One that outlasts that refuses this target, and every
+         * further one at once until a send leaves again.
+         */
+        if (error == EINVAL) {
+            const qint64 now = monotonicNanoseconds();
+            if (m_invalidSince == 0)
+                m_invalidSince = now;
+            if (now - m_invalidSince < NeighbourShortageNs) {
+                full = true;
+                break;
+            }
         }
         // Anything else (EACCES for a broadcast address, ENETUNREACH,
         // EHOSTUNREACH, EPERM from a firewall rule) means this request gets
@@ -715,6 +900,16 @@ void LinuxPinger::cancel()
     m_senderWaiting = false;
     m_waitingForNumbers = false;
     m_backoffMs = 0;
+    m_invalidSince = 0;
+    m_resolving.clear();
+    m_unasked.clear();
+    m_asked.clear();
+    m_echoDue.clear();
+    m_resolvingCopies = 0;
+    m_waitingForArp = false;
+    m_arpTimer.stop();
+    if (m_packet >= 0)
+        discardQueued(m_packet);
     m_expiryTimer.stop();
     m_deliveryTimer.stop();
     m_retryTimer.stop();
@@ -774,11 +969,166 @@ void LinuxPinger::wakeSender()
     emit ready();
 }
 
+bool LinuxPinger::takeUnresolvedToken(const LinkRoute &route, qint64 now)
+{
+    const double rate = m_links->unresolvedPerSecond(route.interfaceIndex);
+    m_unresolvedTokens = std::min<double>(LinkMap::UnresolvedBurst,
+                                          m_unresolvedTokens + double(now - m_unresolvedAt) * rate / 1e9);
+    m_unresolvedAt = now;
+    if (m_unresolvedTokens < 1)
+        return false;
+    m_unresolvedTokens -= 1;
+    return true;
+}
+
+bool LinuxPinger::resolve(Ipv4 target, const LinkRoute &route)
+{
+    if (m_unasked.size() >= MaxUnasked) {
+        m_waitingForArp = true;
+        return false;
+    }
+    auto [entry, added] = m_resolving.try_emplace(target, Resolving{0, 0, route.interfaceIndex, route.source});
+    ++entry->second.copies;
+    ++m_resolvingCopies;
+    if (added)
+        m_unasked.push_back(target);
+    if (!m_arpTimer.isActive())
+        m_arpTimer.start(0);
+    return true;
+}
+
+void LinuxPinger::pumpArp()
+{
+    readArp();
+    sendResolvedEchoes();
+    const qint64 now = monotonicNanoseconds();
+    m_arpTokens = std::min(ArpBurst, m_arpTokens + double(now - m_arpTokensAt) * ArpPerNanosecond);
+    m_arpTokensAt = now;
+    bool gaveUp = false;
+    while (!m_asked.empty() && m_asked.front().first <= now) {
+        const auto entry = m_resolving.find(m_asked.front().second);
+        if (entry != m_resolving.end() && entry->second.tries >= ArpTries) {
+            // No answer to the last try either: nothing can be sent.
+            m_resolvingCopies -= entry->second.copies;
+            m_resolving.erase(entry);
+            gaveUp = true;
+        } else if (entry != m_resolving.end() && (m_arpTokens < 1 || !askArp(entry->first, entry->second))) {
+            break;
+        }
+        m_asked.pop_front();
+    }
+    while (!m_unasked.empty() && m_arpTokens >= 1) {
+        const auto entry = m_resolving.find(m_unasked.front());
+        if (entry != m_resolving.end() && !askArp(entry->first, entry->second))
+            break;
+        m_unasked.pop_front();
+    }
+    if (gaveUp && outstanding() == 0) {
+        m_settleDue = true;
+        if (!m_deliveryTimer.isActive())
+            m_deliveryTimer.start();
+    }
+    if (m_waitingForArp && m_unasked.size() < MaxUnasked / 2) {
+        m_waitingForArp = false;
+        if (m_senderWaiting)
+            wakeSender();
+    }
+    if (!m_unasked.empty() || !m_echoDue.empty())
+        m_arpTimer.start(1);
+    else if (!m_asked.empty())
+        m_arpTimer.start(millisecondsUntil(m_asked.front().first, now));
+}
+
+bool LinuxPinger::askArp(Ipv4 target, const Resolving &entry)
+{
+    const std::optional<HardwareAddress> ours = m_links->hardwareAddress(entry.interfaceIndex);
+    const auto request = arpRequest(ours.value_or(HardwareAddress{}), entry.source, target);
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_protocol = htons(ETH_P_ARP);
+    to.sll_ifindex = entry.interfaceIndex;
+    to.sll_halen = 6;
+    std::fill_n(to.sll_addr, 6, 0xff);
+    if (::sendto(m_packet, request.data(), request.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0
+        && (errno == ENOBUFS || errno == EAGAIN || errno == EWOULDBLOCK))
+        return false; // a full device queue: the same try, a little later
+    // Any other failure (the link went down) counts as a try unanswered.
+    m_arpTokens -= 1;
+    m_resolving[target].tries += 1;
+    m_asked.emplace_back(monotonicNanoseconds() + ArpIntervalNs, target);
+    return true;
+}
+
+void LinuxPinger::readArp()
+{
+    std::array<quint8, 64> message;
+    for (int i = 0; i < MaxBatchesPerDrain * BatchSize; ++i) {
+        sockaddr_ll from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = ::recvfrom(m_packet, message.data(), message.size(), MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr *>(&from), &length);
+        if (n < 0)
+            break;
+        const auto sender = arpSender(std::span(message.data(), std::size_t(n)));
+        if (!sender || from.sll_pkttype == PACKET_OUTGOING)
+            continue;
+        const auto entry = m_resolving.find(sender->first);
+        if (entry == m_resolving.end() || entry->second.interfaceIndex != from.sll_ifindex)
+            continue;
+        for (int copy = 0; copy < entry->second.copies; ++copy)
+            m_echoDue.push_back({entry->first, entry->second.source, entry->second.interfaceIndex, sender->second});
+        m_resolvingCopies -= entry->second.copies;
+        m_resolving.erase(entry);
+    }
+}
+
+void LinuxPinger::sendResolvedEchoes()
+{
+    const qint64 rest = restNanoseconds();
+    while (!m_echoDue.empty()) {
+        const EchoDue &due = m_echoDue.front();
+        Channel *channel = channelWithRoom(monotonicNanoseconds(), rest);
+        if (!channel)
+            break; // every number in use: the timer comes back
+        const std::size_t size = m_builder.size();
+        const quint64 tag = m_builder.carriesTag() ? channel->cookie + ++channel->serial : 0;
+        std::copy(m_builder.blank().begin(), m_builder.blank().end(), m_frame.begin() + 20);
+        m_builder.stamp(std::span(m_frame.data() + 20, size), channel->identifier,
+                        channel->sequences.nextSequence(), tag);
+        writeIpv4Header(std::span<quint8, 20>(m_frame.data(), 20), due.source, due.target, m_ipIdentification++,
+                        size);
+        sockaddr_ll to{};
+        to.sll_family = AF_PACKET;
+        to.sll_protocol = htons(ETH_P_IP);
+        to.sll_ifindex = due.interfaceIndex;
+        to.sll_halen = 6;
+        std::copy(due.address.begin(), due.address.end(), to.sll_addr);
+        if (::sendto(m_packet, m_frame.data(), 20 + size, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0) {
+            if (errno == ENOBUFS || errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            channel->sequences.addRefused(monotonicNanoseconds());
+        } else {
+            channel->sequences.add(due.target, monotonicNanoseconds() + qint64(m_timeout) * NanosecondsPerMillisecond,
+                                   tag);
+        }
+        m_echoDue.pop_front();
+    }
+    if (!m_expiryTimer.isActive())
+        armExpiryTimer();
+}
+
 } // namespace
 
-std::unique_ptr<Pinger> createSystemPinger(PreopenedSocket raw, QObject *parent)
+std::unique_ptr<Pinger> createSystemPinger(PreopenedSocket raw, PreopenedSocket packet, QObject *parent)
 {
-    return std::make_unique<LinuxPinger>(raw, parent);
+    return std::make_unique<LinuxPinger>(raw, packet, parent);
+}
+
+PreopenedSocket openPacketSocket()
+{
+    // Protocol 0: nothing is received until the pinger binds it to ARP.
+    const int fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    return fd < 0 ? PreopenedSocket{-1, errno} : PreopenedSocket{fd, 0};
 }
 
 PreopenedSocket openRawIcmpSocket()

@@ -227,13 +227,13 @@ void SweepController::onPingerReady()
 void SweepController::endOfCycle()
 {
     // The cycle is complete, but replies to its last requests may still be on
-    // their way. Wait for them, never longer than one timeout.
+    // their way. Wait for them, never longer than their timeout.
     if (m_pinger.outstanding() == 0) {
         finish();
         return;
     }
     m_phase = Phase::Draining;
-    m_scheduler.schedule(m_pinger.timeout(), [this] { finish(); });
+    m_scheduler.schedule(m_pinger.drainMilliseconds(), [this] { finish(); });
 }
 
 void SweepController::onSettled()
