@@ -33,7 +33,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -356,7 +356,7 @@ int runWindow(int argc, char **argv, const QString &range, bool logged = false)
             const auto text = [&](const char *name) {
                 return window.findChild<QLabel *>(QLatin1String(name))->text();
             };
-            const auto listed = window.findChild<QListWidget *>(QStringLiteral("lstPositiveResponses"))->count();
+            const auto listed = window.findChild<QListView *>(QStringLiteral("lstPositiveResponses"))->model()->rowCount();
             std::printf("WINDOW responses=\"%s\" attempts=\"%s\" listed=%lld unique=\"%s\"\n",
                         qPrintable(text("lblActualResponse")), qPrintable(text("lblActualAttempts")),
                         static_cast<long long>(listed), qPrintable(text("lblUniqueResponses")));

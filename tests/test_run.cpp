@@ -54,8 +54,14 @@ protected:
     bool continuousCycle() const override { return continuous; }
     void showRunning(bool on) override { running = on; }
     void groupState(int state) override { locked = state == 1 ? true : state == 0 ? false : locked; }
-    void clearPositiveResponses() override { listed.clear(); }
-    void appendPositiveResponses(const QStringList &addresses) override { listed += addresses; }
+    void showPositiveResponses(qsizetype count) override
+    {
+        ASSERT_TRUE(count == 0 || count >= listed.size()) << "the list only grows within a run";
+        if (count == 0)
+            listed.clear();
+        for (Ipv4 address : run.listedAddresses().sliced(listed.size(), count - listed.size()))
+            listed << ipv4Text(address);
+    }
     void showCurrentAddress(const QString &) override {}
     void updateCycleLabel(qint64) override {}
     void showStartTime(const QString &text) override { captions.startTime = text; }
@@ -344,7 +350,7 @@ TEST_F(RunOnDisk, AStartWhoseLogCannotBeWrittenIsRefusedAndNothingChanges)
         ASSERT_EQ(row.fault == ReadOnly ? disk.setReadOnly(true) : row.fault == Full ? disk.fill() : "", "");
         TextLog other;
         if (row.fault == HeldByAnotherVexal && other.open(on(row.path)) == TextLog::OpenResult::Opened)
-            other.writeReplyLine(QStringLiteral("10.0.0.8"), Evening);
+            other.writeReplyLine(makeIpv4(10, 0, 0, 8), Evening);
         logs(row.text ? LogMode::LogAll : LogMode::LogNone, on(row.path),
              row.text ? LogMode::LogNone : LogMode::LogAll, on(row.path));
         run.onStartClicked();

@@ -148,9 +148,9 @@ void SweepRun::startPath()
     m_pinger.setPacketSize(int(wholeNumberDown(*numericValue(settings.packetSize))));
     m_running = true;
     m_view.showRunning(true);
-    m_view.clearPositiveResponses();
-    m_newResponses.clear();
-    m_listed = 0;
+    m_listed.clear();
+    m_listedShown = 0;
+    m_view.showPositiveResponses(0);
     m_view.showStartTime(timeStampText(m_clock.currentDateTime()));
     m_view.showElapsedTime(QString(), false);
     m_view.groupState(1);
@@ -328,7 +328,7 @@ bool SweepRun::writeLogLine(Ipv4 address, const QDateTime &when)
 {
     if (!m_logSettings.TextLogOpen)
         return true;
-    switch (m_textLog.writeReplyLine(ipv4Text(address), when)) {
+    switch (m_textLog.writeReplyLine(address, when)) {
     case TextLog::Status::Ok:
         scheduleLogFlush();
         return true;
@@ -472,9 +472,8 @@ void SweepRun::onReply(quint32 address)
             insertIPRecord(address, now);
         if (textMode == LogMode::LogUnique && !writeLogLine(address, now))
             return;
-        if (m_listed < UniqueListLimit) {
-            ++m_listed;
-            m_newResponses.append(ipv4Text(address));
+        if (m_listed.size() < UniqueListLimit) {
+            m_listed.append(address);
             requestDisplay();
         }
     }
@@ -506,9 +505,9 @@ void SweepRun::refreshDisplay()
         m_currentAddressChanged = false;
         m_view.showCurrentAddress(ipv4Text(m_currentAddress));
     }
-    if (!m_newResponses.isEmpty()) {
-        m_view.appendPositiveResponses(m_newResponses);
-        m_newResponses.clear();
+    if (m_listedShown != m_listed.size()) {
+        m_listedShown = m_listed.size();
+        m_view.showPositiveResponses(m_listedShown);
     }
     m_displayFrame.start();
 }

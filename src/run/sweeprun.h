@@ -65,6 +65,10 @@ public:
 
     qint64 responseCount() const { return m_responseCount; }
     const UniqueAddresses &uniqueAddresses() const { return m_unique; }
+    // The unique list's entries: the run's answering addresses in the order
+    // of their first reply, at most 32,000. The view is told how many of
+    // them to show (RunView::showPositiveResponses) and reads them here.
+    const QList<Ipv4> &listedAddresses() const { return m_listed; }
     SweepController &controller() { return *m_controller; }
 
     // Shows a message; no new echo request is sent while it waits.
@@ -121,7 +125,7 @@ private:
     bool m_replyHandling = false;
     qint64 m_responseCount = 0;
     UniqueAddresses m_unique;
-    qsizetype m_listed = 0;
+    QList<Ipv4> m_listed;
     ElapsedClock m_elapsed;
     QTimer m_clockTick;
 
@@ -141,7 +145,7 @@ private:
     bool m_displayPending = false;
     Ipv4 m_currentAddress = 0;
     bool m_currentAddressChanged = false;
-    QStringList m_newResponses;
+    qsizetype m_listedShown = 0;
 };
 
 } // namespace vexal
