@@ -61,6 +61,13 @@ DatabaseLog::DatabaseLog() = default;
 DatabaseLog::~DatabaseLog()
 {
     close();
+    waitForClose();
+}
+
+void DatabaseLog::waitForClose()
+{
+    if (m_closing.joinable())
+        m_closing.join();
 }
 
 QString DatabaseLog::tableNameFor(const QDateTime &when, const QLocale &locale)
@@ -108,6 +115,7 @@ void DatabaseLog::closeConnection()
 DatabaseLog::Result DatabaseLog::open(const QString &path)
 {
     close();
+    waitForClose();
     // SQLite would open a FIFO or a device too; a log is a regular file.
     if (!QFileInfo(path).isFile())
         return Result::OtherError;
@@ -146,6 +154,7 @@ int DatabaseLog::useWriteAheadLog()
 DatabaseLog::Result DatabaseLog::create(const QString &path)
 {
     close();
+    waitForClose();
     // Never take over what is already there, a dangling link included.
     const QFileInfo info(path);
     if (path.isEmpty() || info.exists() || info.isSymLink())
@@ -266,6 +275,11 @@ DatabaseLog::Result DatabaseLog::close()
     if (!isOpen())
         return Result::Ok;
     const Result result = commit();
+    // The statements go first: the connection is the other thread's alone.
+    m_insert.finalize();
+    m_insertBlock.finalize();
+    waitForClose();
+    m_closing = std::thread([connection = std::move(m_connection)]() mutable { connection.close(); });
     closeConnection();
     return result;
 }

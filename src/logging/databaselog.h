@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <thread>
 #include <vector>
 
 namespace vexal {
@@ -70,7 +71,8 @@ public:
     Result commit();
     void discardPending() { m_pending.clear(); }
 
-    // Commits what is queued (once), then closes; the commit's result.
+    // Commits what is queued (once), then closes; the commit's result. The
+    // file is tidied up behind the caller's back: see m_closing.
     Result close();
 
 private:
@@ -82,9 +84,16 @@ private:
 
     Result fail(int code);
     void closeConnection();
+    void waitForClose();
     int useWriteAheadLog();
 
     sqlite::Connection m_connection;
+    // The connection of the last run, closing. Closing copies the
+    // write-ahead log into the file and syncs both to disk, tens of
+    // milliseconds after a large run that the stop sequence need not wait
+    // for: every row is committed before, and the next open of a database
+    // and the destructor wait for it.
+    std::thread m_closing;
     static constexpr int RowsPerBlock = 64;
     sqlite::Statement m_insert;
     sqlite::Statement m_insertBlock;
