@@ -191,6 +191,11 @@ void MainWindow::buildControls()
     lstPositiveResponses->setModel(m_responses);
     lblUniqueResponses = label(fraUniqueResponses, "lblUniqueResponses", QString(),
                                twips(120, 2640, 1815, 255));
+    // The run's labels change up to 25 times a second; drawn opaque, a change
+    // repaints the label alone and not the frame behind it as well.
+    for (QLabel *shown : {lblActualStartTime, lblActualElapsedTime, lblActualAttempts, lblActualResponse,
+                          lblActualPercentage, lblActualCurrentAddress, lblActualCurrentCycle, lblUniqueResponses})
+        shown->setAutoFillBackground(true);
 
     // Tab order: the entry fields, the lists, the settings, then the buttons.
     QList<QWidget *> order;

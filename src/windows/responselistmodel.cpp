@@ -22,6 +22,13 @@ void ResponseListModel::showFirst(qsizetype count)
     }
 }
 
+QModelIndex ResponseListModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (row < 0 || row >= m_rows || column != 0 || parent.isValid())
+        return QModelIndex();
+    return createIndex(row, column);
+}
+
 int ResponseListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : m_rows;

@@ -22,6 +22,10 @@ public:
     // inserted at the end; a smaller count (a new run) starts afresh.
     void showFirst(qsizetype count);
 
+    // The view lays out every row again after each insertion, asking for
+    // each row's index; this one answers without the virtual calls of the
+    // general range check.
+    QModelIndex index(int row, int column = 0, const QModelIndex &parent = QModelIndex()) const override;
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
