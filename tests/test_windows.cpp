@@ -248,6 +248,10 @@ TEST(MainWindow, ASweepLocksTheGroupRefusesToCloseAndShowsItsCyclesAndTheMinimis
     for (const char *name : locked)
         EXPECT_TRUE(rig.find(name)->isEnabled()) << name;
     EXPECT_FALSE(rig.scheduler.isPending());
+    EXPECT_EQ(responses->rowCount(), 2) << "the list stays until the next Start empties it";
+    rig.clickStart();
+    EXPECT_EQ(responses->rowCount(), 0);
+    rig.clickStart();
     EXPECT_TRUE(rig.window->close());
     continuous->setChecked(false);
     EXPECT_TRUE(rig.text("lblActualCurrentCycle").isEmpty() && !rig.find("lblCurrentCycle")->isEnabled());
