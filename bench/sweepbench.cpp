@@ -361,7 +361,8 @@ int runWindow(int argc, char **argv, const QString &range, bool logged = false)
             const auto text = [&](const char *name) {
                 return window.findChild<QLabel *>(QLatin1String(name))->text();
             };
-            const auto listed = window.findChild<QListView *>(QStringLiteral("lstPositiveResponses"))->model()->rowCount();
+            const auto *list = window.findChild<QListView *>(QStringLiteral("lstPositiveResponses"));
+            const auto listed = list->model()->rowCount();
             std::printf("WINDOW responses=\"%s\" attempts=\"%s\" listed=%lld unique=\"%s\"\n",
                         qPrintable(text("lblActualResponse")), qPrintable(text("lblActualAttempts")),
                         static_cast<long long>(listed), qPrintable(text("lblUniqueResponses")));
