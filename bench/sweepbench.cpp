@@ -310,6 +310,8 @@ qint64 countRows(const QString &path)
     sqlite3 *db = nullptr;
     qint64 rows = -1;
     if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        // The log may still be closing its connection in the background.
+        sqlite3_busy_timeout(db, 5000);
         sqlite3_stmt *table = nullptr;
         if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table'", -1, &table,
                                nullptr) == SQLITE_OK

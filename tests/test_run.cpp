@@ -375,7 +375,7 @@ TEST_F(RunOnDisk, ATextLogMeetingAFullDiskStopsTheRunAndKeepsEveryWholeLineAndRo
     run.onStartClicked();
     pinger.deliverReplies();
     cycles(49);
-    WAIT_UNTIL(contents(on("run.txt")).count('\n') == 50, 2000);
+    WAIT_UNTIL(contents(on("run.txt")).count('\n') == 50 && sql(on("log.mdb")).size() == 50, 2000);
     const QByteArray linesBefore = contents(on("run.txt"));
     const QStringList rowsBefore = sql(on("log.mdb"));
     ASSERT_EQ(rowsBefore.size(), 50);

@@ -105,6 +105,7 @@ DatabaseLog::Result DatabaseLog::fail(int code)
 
 void DatabaseLog::closeConnection()
 {
+    finishWriting();
     m_insert.finalize();
     m_insertBlock.finalize();
     m_connection.close();
@@ -177,6 +178,7 @@ DatabaseLog::Result DatabaseLog::create(const QString &path)
 
 DatabaseLog::Result DatabaseLog::createTable(const QString &name)
 {
+    finishWriting();
     if (!isOpen() || name.isEmpty() || name.contains(QLatin1Char(']')))
         return Result::OtherError;
     m_insert.finalize();
@@ -229,22 +231,65 @@ void DatabaseLog::insert(Ipv4 address, const QDateTime &when)
 
 DatabaseLog::Result DatabaseLog::commit()
 {
+    const Result earlier = finishWriting();
+    return m_pending.empty() ? earlier : write(m_pending);
+}
+
+DatabaseLog::Result DatabaseLog::commitInBackground()
+{
+    if (m_writer.valid()) {
+        if (m_writer.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return Result::Ok;
+        if (const Result earlier = finishWriting(); earlier == Result::DiskFull || earlier == Result::Locked)
+            return earlier;
+    }
     if (m_pending.empty())
         return Result::Ok;
+    m_writing.swap(m_pending);
+    m_handedOver = qsizetype(m_writing.size());
+    m_writer = std::async(std::launch::async, [this] { return write(m_writing); });
+    return Result::Ok;
+}
+
+DatabaseLog::Result DatabaseLog::finishWriting()
+{
+    if (!m_writer.valid())
+        return Result::Ok;
+    const Result result = m_writer.get();
+    m_handedOver = 0;
+    // Rows that a full disk or a lock kept go before the ones queued since.
+    if (!m_writing.empty()) {
+        m_writing.insert(m_writing.end(), m_pending.begin(), m_pending.end());
+        m_pending.swap(m_writing);
+        m_writing.clear();
+    }
+    return result;
+}
+
+void DatabaseLog::discardPending()
+{
+    finishWriting();
+    m_pending.clear();
+}
+
+DatabaseLog::Result DatabaseLog::write(std::vector<PendingRow> &rows)
+{
+    if (rows.empty())
+        return Result::Ok;
     if (!m_insert.isPrepared()) {
-        m_pending.clear();
+        rows.clear();
         return Result::OtherError;
     }
     // IMMEDIATE takes the write lock at once, so a busy database is found
     // before any row is stepped.
     int rc = m_connection.exec("BEGIN IMMEDIATE");
     std::size_t i = 0;
-    while (rc == sqlite::Ok && i < m_pending.size()) {
-        const bool block = m_pending.size() - i >= std::size_t(RowsPerBlock);
+    while (rc == sqlite::Ok && i < rows.size()) {
+        const bool block = rows.size() - i >= std::size_t(RowsPerBlock);
         sqlite::Statement &statement = block ? m_insertBlock : m_insert;
-        const int rows = block ? RowsPerBlock : 1;
-        for (int r = 0; r < rows; ++r, ++i) {
-            const PendingRow &row = m_pending[i];
+        const int count = block ? RowsPerBlock : 1;
+        for (int r = 0; r < count; ++r, ++i) {
+            const PendingRow &row = rows[i];
             for (int k = 0; k < 4; ++k)
                 statement.bindInt(r * 5 + k + 1, row.octets[k]);
             statement.bindText(r * 5 + 5, row.when, int(sizeof row.when));
@@ -257,7 +302,7 @@ DatabaseLog::Result DatabaseLog::commit()
     if (rc == sqlite::Ok)
         rc = m_connection.exec("COMMIT");
     if (rc == sqlite::Ok) {
-        m_pending.clear();
+        rows.clear();
         return Result::Ok;
     }
     const Result result = fail(rc);
@@ -266,7 +311,7 @@ DatabaseLog::Result DatabaseLog::commit()
     if (m_connection.inTransaction())
         m_connection.exec("ROLLBACK");
     if (result != Result::DiskFull && result != Result::Locked)
-        m_pending.clear();
+        rows.clear();
     return result;
 }
 

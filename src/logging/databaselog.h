@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,12 @@ namespace vexal {
 // before any message box waits and before the process ends. A full disk
 // keeps the queue, so the same rows can be committed again once there is
 // room. The database runs in WAL mode with synchronous=NORMAL.
+//
+// During a sweep the rows are written on a thread of their own
+// (commitInBackground()), on the machine's other core: writing them costs
+// SQLite about a quarter of a microsecond each, as much again as the sweep
+// spends on a reply. The connection is that thread's alone while it writes;
+// every other use of the log waits for it first.
 //
 // A file that is not an SQLite database is never written to: it is read
 // before anything else is done with it.
@@ -62,14 +69,23 @@ public:
     // Queues a row for the current table; dropped when no table is ready.
     void insert(const Octets &octets, const QDateTime &when);
     void insert(Ipv4 address, const QDateTime &when);
-    qsizetype pendingRows() const { return qsizetype(m_pending.size()); }
+    // Queued rows, and rows being written in the background.
+    qsizetype pendingRows() const { return qsizetype(m_pending.size()) + m_handedOver; }
 
     // Writes the queued rows in one transaction. DiskFull and Locked keep
     // them for the next commit; other failures drop them (as a failed row is
     // dropped in every other case). A lock is waited for a quarter of a
     // second at most, so the window is never held for long.
     Result commit();
-    void discardPending() { m_pending.clear(); }
+    // Hands the queued rows to the background writer and returns at once:
+    // Ok, or DiskFull or Locked when rows handed over earlier met a full
+    // disk or a lock; those rows are queued again, ahead of the newer ones,
+    // for the commit() that the answer to the user calls for. Other failures
+    // drop their rows, as in commit(). Rows still being written are looked
+    // at again at the next call.
+    Result commitInBackground();
+    // Drops the queued rows, and those being written once they are through.
+    void discardPending();
 
     // Commits what is queued (once), then closes; the commit's result. The
     // file is tidied up behind the caller's back: see m_closing.
@@ -83,6 +99,10 @@ private:
     };
 
     Result fail(int code);
+    // One transaction for the rows; on success they are gone from the vector.
+    Result write(std::vector<PendingRow> &rows);
+    // Waits for the background writer; its result, its kept rows requeued.
+    Result finishWriting();
     void closeConnection();
     void waitForClose();
     int useWriteAheadLog();
@@ -102,6 +122,11 @@ private:
     // Rows within one second share their time text.
     qint64 m_cachedSecond = -1;
     char m_cachedWhen[19] = {};
+    // The rows the background writer has, and its outcome; last, so that it
+    // is waited for before anything it uses goes.
+    std::vector<PendingRow> m_writing;
+    qsizetype m_handedOver = 0;
+    std::future<Result> m_writer;
 };
 
 // Can the path serve as the database log: an existing file that opens as a

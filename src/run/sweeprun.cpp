@@ -70,7 +70,7 @@ SweepRun::SweepRun(const RunServices &services, RunView &view, QObject *parent)
     connect(&m_clockTick, &QTimer::timeout, this, &SweepRun::onClockTick);
     m_logFlush.setSingleShot(true);
     m_logFlush.setInterval(LogFlushMs);
-    connect(&m_logFlush, &QTimer::timeout, this, &SweepRun::onLogFlush);
+    connect(&m_logFlush, &QTimer::timeout, this, [this] { flushLogs(false); });
     m_displayFrame.setSingleShot(true);
     m_displayFrame.setInterval(DisplayFrameMs);
     connect(&m_displayFrame, &QTimer::timeout, this, [this] {
@@ -94,7 +94,7 @@ RunView::Answer SweepRun::showMessage(const QString &title, const QString &text,
     // Whatever the user does meanwhile (or if the process is ended while the
     // box waits), what was logged so far is on disk first.
     if (!m_committing)
-        onLogFlush();
+        flushLogs(true);
     ++m_messagesShown;
     const RunView::Answer answer = m_view.showMessage(title, text, retryCancel);
     --m_messagesShown;
@@ -370,13 +370,13 @@ void SweepRun::insertIPRecord(Ipv4 address, const QDateTime &when)
     scheduleLogFlush();
 }
 
-bool SweepRun::commitDatabase()
+bool SweepRun::commitDatabase(bool wait)
 {
     if (!m_logSettings.DatabaseOpen || m_database.pendingRows() == 0)
         return true;
     m_committing = true;
-    for (;;) {
-        const DatabaseLog::Result result = m_database.commit();
+    for (;; wait = true) {
+        const DatabaseLog::Result result = wait ? m_database.commit() : m_database.commitInBackground();
         if (result != DatabaseLog::Result::DiskFull && result != DatabaseLog::Result::Locked) {
             m_committing = false;
             return result == DatabaseLog::Result::Ok;
@@ -417,7 +417,7 @@ void SweepRun::scheduleLogFlush()
         m_logFlush.start();
 }
 
-void SweepRun::onLogFlush()
+void SweepRun::flushLogs(bool wait)
 {
     // A message box already waiting for the user has flushed; the next flush
     // comes when it is answered.
@@ -430,7 +430,11 @@ void SweepRun::onLogFlush()
         onTextLogDiskFull();
         return;
     }
-    commitDatabase();
+    commitDatabase(wait);
+    // Rows still being written are looked at again shortly: a lock or a full
+    // disk they meet is told even when no further reply comes.
+    if (m_logSettings.DatabaseOpen && m_database.pendingRows() > 0)
+        scheduleLogFlush();
 }
 
 void SweepRun::onClockTick()

@@ -99,10 +99,14 @@ private:
     void databaseFailed(DatabaseLog::Result result);
     void undoStart();
     void insertIPRecord(Ipv4 address, const QDateTime &when);
-    bool commitDatabase();
+    // Waits for the rows to be written, or (wait false) hands them to the
+    // database log's writer; a full disk or a lock asks Retry or Cancel.
+    bool commitDatabase(bool wait = true);
     void closeDatabase();
     void scheduleLogFlush();
-    void onLogFlush();
+    // Writes what the logs hold; the database's rows are only handed over
+    // unless wait is true (a stop, a message box about to wait).
+    void flushLogs(bool wait);
     void onSweepFinished();
     void onReply(quint32 address);
     void onTargetChanged(quint32 address);
