@@ -72,8 +72,9 @@ public:
     // Queued rows, and rows being written in the background.
     qsizetype pendingRows() const { return qsizetype(m_pending.size()) + m_handedOver; }
 
-    // Writes the queued rows in one transaction. DiskFull and Locked keep
-    // them for the next commit; other failures drop them (as a failed row is
+    // Waits for the rows being written in the background, then writes the
+    // queued ones in one transaction. DiskFull and Locked keep them for the
+    // next commit; other failures drop them (as a failed row is
     // dropped in every other case). A lock is waited for a quarter of a
     // second at most, so the window is never held for long.
     Result commit();
