@@ -437,19 +437,31 @@ TEST_F(RunOnDisk, ADatabaseLockedByAnotherProgramOrOnAFullDiskIsToldAndItsRowsWa
     run.onStartClicked();
     EXPECT_EQ(sql(path).size(), 10);
 
-    // A full disk: Retry while still full asks again; Cancel ends the session.
-    clock.advance(1); // a table of its own
-    run.onStartClicked();
-    ASSERT_EQ(disk.fill(), "");
-    answers << RunView::Answer::Retry << RunView::Answer::Cancel;
-    for (int i = 0; i < 10 && messages.isEmpty(); ++i) {
-        cycles(200);
-        QTest::qWait(120);
-    }
-    WAIT_UNTIL(!running, 2000);
+    // A full disk: Retry while still full asks again, and once there is room
+    // writes every row kept meanwhile; Cancel ends the session.
     const QString full = QStringLiteral("Retry/Cancel Log Database: The drive that the log file is being saved "
                                         "on has become full.  Click Retry when you have freed enough space to "
                                         "continue or Cancel to end the session!");
-    EXPECT_EQ(told(), QStringList({full, full}));
+    for (const RunView::Answer last : {RunView::Answer::Retry, RunView::Answer::Cancel}) {
+        clock.advance(1); // a table of its own
+        run.onStartClicked();
+        ASSERT_EQ(disk.fill(), "");
+        answers << RunView::Answer::Retry << last;
+        onMessage = [&] {
+            if (messages.size() == 2 && last == RunView::Answer::Retry)
+                disk.release();
+        };
+        for (int i = 0; i < 10 && messages.size() < 2; ++i) {
+            cycles(200);
+            QTest::qWait(120);
+        }
+        EXPECT_EQ(told(), QStringList({full, full}));
+        if (last == RunView::Answer::Retry) {
+            run.onStartClicked();
+            EXPECT_EQ(sql(path, "SELECT count(*) FROM [" + logSettings.DatabaseLogTable.toUtf8() + "]"),
+                      QStringList(QString::number(run.responseCount())));
+        }
+        WAIT_UNTIL(!running, 2000);
+    }
     EXPECT_FALSE(logSettings.DatabaseOpen || locked);
 }
