@@ -44,9 +44,9 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <functional>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
