@@ -12,7 +12,8 @@
 #                            Debian package build/vexal_<version>_<arch>.deb
 #                            and check it (packaging/check-package.sh)
 #   scripts/vexal.sh bench   install what is needed, build, run the benchmark (root);
-#                            "bench --large" adds a sweep of 127.0.0.0/8
+#                            "bench --large" adds a sweep of 127.0.0.0/8, and
+#                            "bench --runs N" runs each row N times (3 by default)
 #
 # Safe to run again: installed packages are kept, the build is incremental.
 set -euo pipefail

@@ -40,6 +40,9 @@ inline QStringList sql(const QString &path, const QByteArray &statements = {})
     QStringList tables, rows;
     sqlite3 *db = nullptr;
     sqlite3_open(QFile::encodeName(path).constData(), &db);
+    // The log closes its database in the background after a run, holding
+    // the file for a moment as any writer may: wait, as a reader should.
+    sqlite3_busy_timeout(db, 5000);
     sqlite3_exec(db, statements.isEmpty() ? "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"
                                           : statements.constData(), collect, &tables, nullptr);
     for (const QString &table : statements.isEmpty() ? tables : QStringList())

@@ -54,8 +54,14 @@ protected:
     bool continuousCycle() const override { return continuous; }
     void showRunning(bool on) override { running = on; }
     void groupState(int state) override { locked = state == 1 ? true : state == 0 ? false : locked; }
-    void clearPositiveResponses() override { listed.clear(); }
-    void appendPositiveResponses(const QStringList &addresses) override { listed += addresses; }
+    void showPositiveResponses(qsizetype count) override
+    {
+        ASSERT_TRUE(count == 0 || count >= listed.size()) << "the list only grows within a run";
+        if (count == 0)
+            listed.clear();
+        for (Ipv4 address : run.listedAddresses().sliced(listed.size(), count - listed.size()))
+            listed << ipv4Text(address);
+    }
     void showCurrentAddress(const QString &) override {}
     void updateCycleLabel(qint64) override {}
     void showStartTime(const QString &text) override { captions.startTime = text; }
@@ -346,7 +352,7 @@ TEST_F(RunOnDisk, AStartWhoseLogCannotBeWrittenIsRefusedAndNothingChanges)
         ASSERT_EQ(row.fault == ReadOnly ? disk.setReadOnly(true) : row.fault == Full ? disk.fill() : "", "");
         TextLog other;
         if (row.fault == HeldByAnotherVexal && other.open(on(row.path)) == TextLog::OpenResult::Opened)
-            other.writeReplyLine(QStringLiteral("10.0.0.8"), Evening);
+            other.writeReplyLine(makeIpv4(10, 0, 0, 8), Evening);
         logs(row.text ? LogMode::LogAll : LogMode::LogNone, on(row.path),
              row.text ? LogMode::LogNone : LogMode::LogAll, on(row.path));
         run.onStartClicked();
@@ -371,7 +377,7 @@ TEST_F(RunOnDisk, ATextLogMeetingAFullDiskStopsTheRunAndKeepsEveryWholeLineAndRo
     run.onStartClicked();
     pinger.deliverReplies();
     cycles(49);
-    WAIT_UNTIL(contents(on("run.txt")).count('\n') == 50, 2000);
+    WAIT_UNTIL(contents(on("run.txt")).count('\n') == 50 && sql(on("log.mdb")).size() == 50, 2000);
     const QByteArray linesBefore = contents(on("run.txt"));
     const QStringList rowsBefore = sql(on("log.mdb"));
     ASSERT_EQ(rowsBefore.size(), 50);
@@ -429,6 +435,36 @@ TEST_F(RunOnDisk, ADatabaseLockedByAnotherProgramOrOnAFullDiskIsToldAndItsRowsWa
     run.onStartClicked();
     EXPECT_EQ(sql(path).size(), 10);
 
+    // A full disk: Retry while still full asks again, and once there is room
+    // writes every row kept meanwhile; Cancel ends the session.
+    const QString full = QStringLiteral("Retry/Cancel Log Database: The drive that the log file is being saved "
+                                        "on has become full.  Click Retry when you have freed enough space to "
+                                        "continue or Cancel to end the session!");
+    for (const RunView::Answer last : {RunView::Answer::Retry, RunView::Answer::Cancel}) {
+        clock.advance(1); // a table of its own
+        run.onStartClicked();
+        ASSERT_EQ(disk.fill(), "");
+        answers << RunView::Answer::Retry << last;
+        onMessage = [&] {
+            if (messages.size() == 2 && last == RunView::Answer::Retry)
+                disk.release();
+        };
+        for (int i = 0; i < 10 && messages.size() < 2; ++i) {
+            cycles(200);
+            QTest::qWait(120);
+        }
+        EXPECT_EQ(told(), QStringList({full, full}));
+        if (last == RunView::Answer::Retry) {
+            run.onStartClicked();
+            EXPECT_EQ(sql(path, "SELECT count(*) FROM [" + logSettings.DatabaseLogTable.toUtf8() + "]"),
+                      QStringList(QString::number(run.responseCount())));
+        }
+        WAIT_UNTIL(!running, 2000);
+    }
+    EXPECT_FALSE(logSettings.DatabaseOpen || locked);
+    disk.release();
+    const qsizetype rowsBefore = sql(path).size();
+
     // A full disk at the end of a command line's single cycle, the drain for a silent target's reply running
     // out meanwhile: Retry while still full asks again, one box at a time, and Retry with room writes the row;
     // only then does the cycle end.
@@ -450,10 +486,7 @@ TEST_F(RunOnDisk, ADatabaseLockedByAnotherProgramOrOnAFullDiskIsToldAndItsRowsWa
     };
     answers << RunView::Answer::Retry << RunView::Answer::Retry;
     WAIT_UNTIL(!ended.isEmpty(), 3000);
-    const QString full = QStringLiteral("Retry/Cancel Log Database: The drive that the log file is being saved "
-                                        "on has become full.  Click Retry when you have freed enough space to "
-                                        "continue or Cancel to end the session!");
     EXPECT_EQ(told(), QStringList({full, full}));
     EXPECT_EQ(ended.takeFirst(), QVariantList({0}));
-    EXPECT_EQ(sql(path).size(), 11);
+    EXPECT_EQ(sql(path).size(), rowsBefore + 1);
 }

@@ -236,9 +236,10 @@ TEST(MainWindow, ASweepLocksTheGroupRefusesToCloseAndShowsItsCyclesAndTheMinimis
                            rig.text("lblActualPercentage"), rig.text("lblUniqueResponses"),
                            rig.text("lblActualElapsedTime")}).join('|'),
               QStringLiteral("3|3|100%|Unique IPs: 2|0000:00:01:05"));
-    auto *responses = rig.find<QListWidget>("lstPositiveResponses");
-    ASSERT_EQ(responses->count(), 2);
-    EXPECT_EQ(responses->item(0)->text() + ' ' + responses->item(1)->text(), QStringLiteral("10.0.0.1 10.0.0.2"));
+    const QAbstractItemModel *responses = rig.find<QListView>("lstPositiveResponses")->model();
+    ASSERT_EQ(responses->rowCount(), 2);
+    EXPECT_EQ(responses->index(0, 0).data().toString() + ' ' + responses->index(1, 0).data().toString(),
+              QStringLiteral("10.0.0.1 10.0.0.2"));
     rig.window->showNormal();
     EXPECT_EQ(rig.window->windowTitle(), QStringLiteral("Vexal"));
 
@@ -247,6 +248,10 @@ TEST(MainWindow, ASweepLocksTheGroupRefusesToCloseAndShowsItsCyclesAndTheMinimis
     for (const char *name : locked)
         EXPECT_TRUE(rig.find(name)->isEnabled()) << name;
     EXPECT_FALSE(rig.scheduler.isPending());
+    EXPECT_EQ(responses->rowCount(), 2) << "the list stays until the next Start empties it";
+    rig.clickStart();
+    EXPECT_EQ(responses->rowCount(), 0);
+    rig.clickStart();
     EXPECT_TRUE(rig.window->close());
     continuous->setChecked(false);
     EXPECT_TRUE(rig.text("lblActualCurrentCycle").isEmpty() && !rig.find("lblCurrentCycle")->isEnabled());

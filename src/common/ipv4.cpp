@@ -4,21 +4,25 @@
 
 namespace vexal {
 
-QString ipv4Text(Ipv4 address)
+char *writeIpv4Text(Ipv4 address, char *out)
 {
-    char buffer[16];
-    int n = 0;
     for (int shift = 24; shift >= 0; shift -= 8) {
         unsigned part = (address >> shift) & 0xffu;
         if (part >= 100)
-            buffer[n++] = char('0' + part / 100);
+            *out++ = char('0' + part / 100);
         if (part >= 10)
-            buffer[n++] = char('0' + (part / 10) % 10);
-        buffer[n++] = char('0' + part % 10);
+            *out++ = char('0' + (part / 10) % 10);
+        *out++ = char('0' + part % 10);
         if (shift != 0)
-            buffer[n++] = '.';
+            *out++ = '.';
     }
-    return QString::fromLatin1(buffer, n);
+    return out;
+}
+
+QString ipv4Text(Ipv4 address)
+{
+    char buffer[Ipv4TextMax];
+    return QString::fromLatin1(buffer, writeIpv4Text(address, buffer) - buffer);
 }
 
 std::optional<Ipv4> parseIpv4(const QString &text)

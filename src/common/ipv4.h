@@ -19,6 +19,11 @@ constexpr Ipv4 makeIpv4(int a, int b, int c, int d)
 
 // Dotted-quad text without leading zeros or blanks, e.g. "10.0.0.7".
 QString ipv4Text(Ipv4 address);
+// The same text as ASCII into out, which has room for Ipv4TextMax bytes;
+// returns the end. For the logs, which write it a hundred thousand times a
+// second and need no string for it.
+constexpr int Ipv4TextMax = 15;
+char *writeIpv4Text(Ipv4 address, char *out);
 
 // Strict dotted-quad parse: four decimal parts 0..255, nothing else.
 std::optional<Ipv4> parseIpv4(const QString &text);

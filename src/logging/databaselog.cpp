@@ -61,6 +61,13 @@ DatabaseLog::DatabaseLog() = default;
 DatabaseLog::~DatabaseLog()
 {
     close();
+    waitForClose();
+}
+
+void DatabaseLog::waitForClose()
+{
+    if (m_closing.joinable())
+        m_closing.join();
 }
 
 QString DatabaseLog::tableNameFor(const QDateTime &when, const QLocale &locale)
@@ -99,6 +106,7 @@ DatabaseLog::Result DatabaseLog::fail(int code)
 
 void DatabaseLog::closeConnection()
 {
+    finishWriting();
     m_insert.finalize();
     m_insertBlock.finalize();
     m_connection.close();
@@ -110,6 +118,7 @@ void DatabaseLog::closeConnection()
 DatabaseLog::Result DatabaseLog::open(const QString &path)
 {
     close();
+    waitForClose();
     // SQLite would open a FIFO or a device too; a log is a regular file.
     if (!QFileInfo(path).isFile())
         return Result::OtherError;
@@ -154,6 +163,7 @@ int DatabaseLog::useWriteAheadLog()
 DatabaseLog::Result DatabaseLog::create(const QString &path)
 {
     close();
+    waitForClose();
     // Never take over what is already there, a dangling link included.
     const QFileInfo info(path);
     if (path.isEmpty() || info.exists() || info.isSymLink())
@@ -176,6 +186,7 @@ DatabaseLog::Result DatabaseLog::create(const QString &path)
 
 DatabaseLog::Result DatabaseLog::createTable(const QString &name)
 {
+    finishWriting();
     if (!isOpen() || name.isEmpty() || name.contains(QLatin1Char(']')))
         return Result::OtherError;
     m_insert.finalize();
@@ -236,22 +247,81 @@ void DatabaseLog::insert(Ipv4 address, const QDateTime &when)
 
 DatabaseLog::Result DatabaseLog::commit()
 {
+    const Result earlier = finishWriting();
+    if (m_pending.empty())
+        return earlier;
+    const qsizetype rows = qsizetype(m_pending.size());
+    const Result result = write(m_pending);
+    noteDropped(result, rows);
+    return result;
+}
+
+void DatabaseLog::noteDropped(Result result, qsizetype rows)
+{
+    // A full disk or a lock keeps its rows for Retry; every other failure
+    // has dropped them, and the run tells how many when it ends.
+    if (result != Result::Ok && result != Result::DiskFull && result != Result::Locked) {
+        m_droppedRows += rows;
+        m_droppedReason = m_errorText;
+    }
+}
+
+DatabaseLog::Result DatabaseLog::commitInBackground()
+{
+    if (m_writer.valid()) {
+        if (m_writer.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return Result::Ok;
+        if (const Result earlier = finishWriting(); earlier == Result::DiskFull || earlier == Result::Locked)
+            return earlier;
+    }
     if (m_pending.empty())
         return Result::Ok;
+    m_writing.swap(m_pending);
+    m_handedOver = qsizetype(m_writing.size());
+    m_writer = std::async(std::launch::async, [this] { return write(m_writing); });
+    return Result::Ok;
+}
+
+DatabaseLog::Result DatabaseLog::finishWriting()
+{
+    if (!m_writer.valid())
+        return Result::Ok;
+    const Result result = m_writer.get();
+    noteDropped(result, m_handedOver);
+    m_handedOver = 0;
+    // Rows that a full disk or a lock kept go before the ones queued since.
+    if (!m_writing.empty()) {
+        m_writing.insert(m_writing.end(), m_pending.begin(), m_pending.end());
+        m_pending.swap(m_writing);
+        m_writing.clear();
+    }
+    return result;
+}
+
+void DatabaseLog::discardPending()
+{
+    finishWriting();
+    m_pending.clear();
+}
+
+DatabaseLog::Result DatabaseLog::write(std::vector<PendingRow> &rows)
+{
+    if (rows.empty())
+        return Result::Ok;
     if (!m_insert.isPrepared()) {
-        m_pending.clear();
+        rows.clear();
         return Result::OtherError;
     }
     // IMMEDIATE takes the write lock at once, so a busy database is found
     // before any row is stepped.
     int rc = m_connection.exec("BEGIN IMMEDIATE");
     std::size_t i = 0;
-    while (rc == sqlite::Ok && i < m_pending.size()) {
-        const bool block = m_pending.size() - i >= std::size_t(RowsPerBlock);
+    while (rc == sqlite::Ok && i < rows.size()) {
+        const bool block = rows.size() - i >= std::size_t(RowsPerBlock);
         sqlite::Statement &statement = block ? m_insertBlock : m_insert;
-        const int rows = block ? RowsPerBlock : 1;
-        for (int r = 0; r < rows; ++r, ++i) {
-            const PendingRow &row = m_pending[i];
+        const int count = block ? RowsPerBlock : 1;
+        for (int r = 0; r < count; ++r, ++i) {
+            const PendingRow &row = rows[i];
             for (int k = 0; k < 4; ++k)
                 statement.bindInt(r * 5 + k + 1, row.octets[k]);
             statement.bindText(r * 5 + 5, row.when, int(sizeof row.when));
@@ -264,7 +334,7 @@ DatabaseLog::Result DatabaseLog::commit()
     if (rc == sqlite::Ok)
         rc = m_connection.exec("COMMIT");
     if (rc == sqlite::Ok) {
-        m_pending.clear();
+        rows.clear();
         return Result::Ok;
     }
     const Result result = fail(rc);
@@ -273,7 +343,7 @@ DatabaseLog::Result DatabaseLog::commit()
     if (m_connection.inTransaction())
         m_connection.exec("ROLLBACK");
     if (result != Result::DiskFull && result != Result::Locked)
-        m_pending.clear();
+        rows.clear();
     return result;
 }
 
@@ -282,13 +352,22 @@ DatabaseLog::Result DatabaseLog::close()
     if (!isOpen())
         return Result::Ok;
     const Result result = commit();
+    // The statements go first: the connection is the other thread's alone.
+    m_insert.finalize();
+    m_insertBlock.finalize();
+    waitForClose();
     // WAL commits under synchronous=NORMAL reach the system, not the disk; a
     // checkpoint syncs the log before it copies it into the file, so the
     // run's last commit survives a power cut. (Closing the last connection
     // would checkpoint as well, but not while another program has the file
-    // open.) In rollback mode every commit was synced already.
-    if (m_writeAheadLog)
-        m_connection.exec("PRAGMA wal_checkpoint(PASSIVE)");
+    // open.) In rollback mode every commit was synced already. Both happen
+    // behind the caller's back; the destructor, and so the process's end,
+    // waits for them.
+    m_closing = std::thread([connection = std::move(m_connection), wal = m_writeAheadLog]() mutable {
+        if (wal)
+            connection.exec("PRAGMA wal_checkpoint(PASSIVE)");
+        connection.close();
+    });
     closeConnection();
     return result;
 }

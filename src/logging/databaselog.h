@@ -8,6 +8,9 @@
 #include <QLocale>
 #include <QString>
 
+#include <future>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace vexal {
@@ -25,6 +28,12 @@ namespace vexal {
 // commits a second cost no fsync; its last commit is synced when it is
 // closed. An existing file keeps the journal mode it has: it may be another
 // program's, or on a network file system where WAL does not work.
+//
+// During a sweep the rows are written on a thread of their own
+// (commitInBackground()), on the machine's other core: writing them costs
+// SQLite about a quarter of a microsecond each, as much again as the sweep
+// spends on a reply. The connection is that thread's alone while it writes;
+// every other use of the log waits for it first.
 //
 // A file that is not an SQLite database is never written to: it is read
 // before anything else is done with it.
@@ -68,19 +77,36 @@ public:
     // Queues a row for the current table; dropped when no table is ready.
     void insert(const Octets &octets, const QDateTime &when);
     void insert(Ipv4 address, const QDateTime &when);
-    qsizetype pendingRows() const { return qsizetype(m_pending.size()); }
+    // Queued rows, and rows being written in the background.
+    qsizetype pendingRows() const { return qsizetype(m_pending.size()) + m_handedOver; }
 
-    // Writes the queued rows in one transaction. DiskFull and Locked keep
-    // them for the next commit; other failures drop them (as a failed row is
+    // Waits for the rows being written in the background, then writes the
+    // queued ones in one transaction. DiskFull and Locked keep them for the
+    // next commit; other failures drop them (as a failed row is
     // dropped in every other case). A lock is waited for a quarter of a
     // second at most, so the window is never held for long.
     Result commit();
-    void discardPending() { m_pending.clear(); }
+    // Hands the queued rows to the background writer and returns at once:
+    // Ok, or DiskFull or Locked when rows handed over earlier met a full
+    // disk or a lock; those rows are queued again, ahead of the newer ones,
+    // for the commit() that the answer to the user calls for. Other failures
+    // drop their rows, as in commit(). Rows still being written are looked
+    // at again at the next call.
+    Result commitInBackground();
+    // Drops the queued rows, and those being written once they are through.
+    void discardPending();
     // SQLite's words for the last failure.
     QString errorText() const { return m_errorText; }
+    // The rows dropped by failures other than a full disk or a lock since
+    // the last call, written through or in the background alike, and
+    // SQLite's words for the last such failure. Unlike errorText(), both
+    // may be read while rows are being written.
+    qsizetype takeDroppedRows() { return std::exchange(m_droppedRows, 0); }
+    QString droppedReason() const { return m_droppedReason; }
 
-    // Commits what is queued (once), has the last commit reach the disk,
-    // then closes; the commit's result.
+    // Commits what is queued (once), then closes; the commit's result. The
+    // last commit reaches the disk and the file is tidied up behind the
+    // caller's back: see m_closing.
     Result close();
 
 private:
@@ -91,12 +117,24 @@ private:
     };
 
     Result fail(int code);
+    // One transaction for the rows; on success they are gone from the vector.
+    Result write(std::vector<PendingRow> &rows);
+    // Waits for the background writer; its result, its kept rows requeued.
+    Result finishWriting();
     void closeConnection();
+    void waitForClose();
     int useWriteAheadLog();
+    void noteDropped(Result result, qsizetype rows);
 
     sqlite::Connection m_connection;
     bool m_writeAheadLog = false;
     QString m_errorText;
+    // The connection of the last run, closing. Closing copies the
+    // write-ahead log into the file and syncs both to disk, tens of
+    // milliseconds after a large run that the stop sequence need not wait
+    // for: every row is committed before, and the next open of a database
+    // and the destructor wait for it.
+    std::thread m_closing;
     static constexpr int RowsPerBlock = 64;
     sqlite::Statement m_insert;
     sqlite::Statement m_insertBlock;
@@ -105,6 +143,13 @@ private:
     // Rows within one second share their time text.
     qint64 m_cachedSecond = -1;
     char m_cachedWhen[19] = {};
+    // The rows the background writer has, and its outcome; last, so that it
+    // is waited for before anything it uses goes.
+    std::vector<PendingRow> m_writing;
+    qsizetype m_handedOver = 0;
+    qsizetype m_droppedRows = 0;
+    QString m_droppedReason;
+    std::future<Result> m_writer;
 };
 
 // Can the path serve as the database log: an existing file that opens as a

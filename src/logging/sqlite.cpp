@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <utility>
+
 namespace vexal::sqlite {
 
 static_assert(Busy == SQLITE_BUSY && Locked == SQLITE_LOCKED && ReadOnly == SQLITE_READONLY
@@ -14,6 +16,11 @@ static_assert(Busy == SQLITE_BUSY && Locked == SQLITE_LOCKED && ReadOnly == SQLI
 Connection::~Connection()
 {
     close();
+}
+
+Connection::Connection(Connection &&other) noexcept
+    : m_db(std::exchange(other.m_db, nullptr))
+{
 }
 
 int Connection::open(const QString &path, bool create)

@@ -40,6 +40,8 @@ public:
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
+    // Hands the open connection over (to be closed on another thread).
+    Connection(Connection &&other) noexcept;
 
     // Opens an existing file read-write, or creates one when create is true.
     // SQLite reads nothing yet: a file that is not a database only shows

@@ -63,7 +63,7 @@ TextLog::OpenResult TextLog::open(const QString &path)
     return OpenResult::Failed;
 }
 
-TextLog::Status TextLog::writeReplyLine(const QString &addressText, const QDateTime &when)
+TextLog::Status TextLog::writeReplyLine(Ipv4 address, const QDateTime &when)
 {
     if (!isOpen())
         return Status::Failed;
@@ -73,7 +73,10 @@ TextLog::Status TextLog::writeReplyLine(const QString &addressText, const QDateT
         m_cachedDateTime = m_encoder.encode(text);
         m_cachedSecond = second;
     }
-    return appendLine(addressText, m_cachedDateTime);
+    // The address is ASCII, which the locale's encoding writes unchanged, so
+    // a reply line is two copies into the buffer and no conversion.
+    char text[Ipv4TextMax];
+    return appendLine(QByteArrayView(text, writeIpv4Text(address, text) - text), m_cachedDateTime);
 }
 
 TextLog::Status TextLog::writeSummary(const QString &attempts, const QString &responses,
@@ -167,6 +170,24 @@ TextLog::Status TextLog::appendLine(QStringView text, QByteArrayView tail)
     char *end = m_encoder.appendToBuffer(m_buffer.get() + m_used, text);
     std::memcpy(end, tail.data(), size_t(tail.size()));
     m_used = end + tail.size() - m_buffer.get();
+    ++m_lines;
+    return Status::Ok;
+}
+
+TextLog::Status TextLog::appendLine(QByteArrayView head, QByteArrayView tail)
+{
+    // As above, for a line whose head is bytes already: no encoder needed.
+    const qsizetype room = head.size() + tail.size();
+    if (room > m_capacity - m_used) {
+        if (!m_failing && flush() == Status::DiskFull)
+            return Status::DiskFull;
+        if (room > m_capacity - m_used)
+            makeRoom(room);
+    }
+    char *end = m_buffer.get() + m_used;
+    std::memcpy(end, head.data(), size_t(head.size()));
+    std::memcpy(end + head.size(), tail.data(), size_t(tail.size()));
+    m_used += room;
     ++m_lines;
     return Status::Ok;
 }

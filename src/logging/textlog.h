@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/ipv4.h"
 #include "common/lockedfile.h"
 
 #include <QByteArray>
@@ -46,7 +47,7 @@ public:
 
     // "10.0.0.7 12/5/2026 7:12:16 PM" CR LF, the date-time text in the
     // default locale as it was when the log was opened.
-    Status writeReplyLine(const QString &addressText, const QDateTime &when);
+    Status writeReplyLine(Ipv4 address, const QDateTime &when);
 
     // The five summary lines, each label followed by the caption as shown,
     // then a flush.
@@ -67,6 +68,7 @@ public:
 
 private:
     Status appendLine(QStringView text, QByteArrayView tail);
+    Status appendLine(QByteArrayView head, QByteArrayView tail);
     void makeRoom(qsizetype bytes);
 
     LockedFile m_file;

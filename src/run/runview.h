@@ -38,8 +38,11 @@ public:
     virtual void showRunning(bool running) = 0;
     // 1 locks, 0 unlocks the controls a sweep must not touch.
     virtual void groupState(int state) = 0;
-    virtual void clearPositiveResponses() = 0;
-    virtual void appendPositiveResponses(const QStringList &addresses) = 0;
+    // The unique list shows the first `count` of the run's listed addresses
+    // (SweepRun::listedAddresses()); 0 empties it at Start. Called at most
+    // once per display frame during a fast sweep, with a count that only
+    // grows within a run.
+    virtual void showPositiveResponses(qsizetype count) = 0;
     virtual void showCurrentAddress(const QString &address) = 0;
     virtual void updateCycleLabel(qint64 cycle) = 0;
     virtual void showStartTime(const QString &text) = 0;

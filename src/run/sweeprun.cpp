@@ -78,7 +78,7 @@ SweepRun::SweepRun(const RunServices &services, RunView &view, QObject *parent)
     connect(&m_clockTick, &QTimer::timeout, this, &SweepRun::onClockTick);
     m_logFlush.setSingleShot(true);
     m_logFlush.setInterval(LogFlushMs);
-    connect(&m_logFlush, &QTimer::timeout, this, &SweepRun::onLogFlush);
+    connect(&m_logFlush, &QTimer::timeout, this, [this] { flushLogs(false); });
     m_displayFrame.setSingleShot(true);
     m_displayFrame.setInterval(DisplayFrameMs);
     connect(&m_displayFrame, &QTimer::timeout, this, [this] {
@@ -102,7 +102,7 @@ RunView::Answer SweepRun::showMessage(const QString &title, const QString &text,
     // Whatever the user does meanwhile (or if the process is ended while the
     // box waits), what was logged so far is on disk first.
     if (!m_committing)
-        onLogFlush();
+        flushLogs(true);
     ++m_messagesShown;
     const RunView::Answer answer = m_view.showMessage(title, text, retryCancel);
     // What waited for the box goes on from the event loop, once whoever
@@ -186,9 +186,9 @@ void SweepRun::startPath()
     m_pinger.setPacketSize(int(wholeNumberDown(*numericValue(settings.packetSize))));
     m_running = true;
     m_view.showRunning(true);
-    m_view.clearPositiveResponses();
-    m_newResponses.clear();
-    m_listed = 0;
+    m_listed.clear();
+    m_listedShown = 0;
+    m_view.showPositiveResponses(0);
     m_view.showStartTime(timeStampText(m_clock.currentDateTime()));
     m_view.showElapsedTime(QString(), false);
     m_view.groupState(1);
@@ -430,7 +430,7 @@ bool SweepRun::writeLogLine(Ipv4 address, const QDateTime &when)
     if (!m_logSettings.TextLogOpen)
         return true;
     // A line that could not be written yet waits in the log: Ok.
-    switch (m_textLog.writeReplyLine(ipv4Text(address), when)) {
+    switch (m_textLog.writeReplyLine(address, when)) {
     case TextLog::Status::Ok:
         scheduleLogFlush();
         return true;
@@ -480,19 +480,18 @@ void SweepRun::insertIPRecord(Ipv4 address, const QDateTime &when)
     scheduleLogFlush();
 }
 
-bool SweepRun::commitDatabase()
+bool SweepRun::commitDatabase(bool wait)
 {
     if (!m_logSettings.DatabaseOpen || m_database.pendingRows() == 0)
         return true;
     m_committing = true;
-    for (;;) {
-        const qsizetype rows = m_database.pendingRows();
-        const DatabaseLog::Result result = m_database.commit();
+    for (;; wait = true) {
+        const DatabaseLog::Result result = wait ? m_database.commit() : m_database.commitInBackground();
         if (result != DatabaseLog::Result::DiskFull && result != DatabaseLog::Result::Locked) {
             // Rows that cannot be written are dropped, as they always were,
             // but counted, and told when the run ends.
-            if (result != DatabaseLog::Result::Ok)
-                noteLostRows(rows);
+            if (const qsizetype dropped = m_database.takeDroppedRows(); dropped > 0)
+                noteLostRows(dropped, m_database.droppedReason());
             m_committing = false;
             return result == DatabaseLog::Result::Ok;
         }
@@ -505,7 +504,7 @@ bool SweepRun::commitDatabase()
     m_committing = false;
     // Cancel ends the session: the database is given up and the sweep stops;
     // the stop sequence then finds the database closed.
-    noteLostRows(m_database.pendingRows());
+    noteLostRows(m_database.pendingRows(), m_database.errorText());
     m_database.discardPending();
     m_database.close();
     m_logSettings.DatabaseOpen = false;
@@ -518,10 +517,10 @@ bool SweepRun::commitDatabase()
     return false;
 }
 
-void SweepRun::noteLostRows(qsizetype rows)
+void SweepRun::noteLostRows(qsizetype rows, const QString &reason)
 {
     m_rowsLost += rows;
-    m_databaseError = m_database.errorText();
+    m_databaseError = reason;
     m_troubled = true;
 }
 
@@ -560,7 +559,7 @@ void SweepRun::scheduleLogFlush()
         m_logFlush.start();
 }
 
-void SweepRun::onLogFlush()
+void SweepRun::flushLogs(bool wait)
 {
     // A message box already waiting for the user has flushed; the next flush
     // comes when it is answered.
@@ -571,7 +570,11 @@ void SweepRun::onLogFlush()
     m_logFlush.stop();
     if (m_logSettings.TextLogOpen && !flushTextLog())
         return;
-    commitDatabase();
+    commitDatabase(wait);
+    // Rows still being written are looked at again shortly: a lock or a full
+    // disk they meet is told even when no further reply comes.
+    if (m_logSettings.DatabaseOpen && m_database.pendingRows() > 0)
+        scheduleLogFlush();
 }
 
 void SweepRun::onClockTick()
@@ -613,9 +616,8 @@ void SweepRun::onReply(quint32 address)
             insertIPRecord(address, now);
         if (textMode == LogMode::LogUnique && !writeLogLine(address, now))
             return;
-        if (m_listed < UniqueListLimit) {
-            ++m_listed;
-            m_newResponses.append(ipv4Text(address));
+        if (m_listed.size() < UniqueListLimit) {
+            m_listed.append(address);
             requestDisplay();
         }
     }
@@ -647,9 +649,9 @@ void SweepRun::refreshDisplay()
         m_currentAddressChanged = false;
         m_view.showCurrentAddress(ipv4Text(m_currentAddress));
     }
-    if (!m_newResponses.isEmpty()) {
-        m_view.appendPositiveResponses(m_newResponses);
-        m_newResponses.clear();
+    if (m_listedShown != m_listed.size()) {
+        m_listedShown = m_listed.size();
+        m_view.showPositiveResponses(m_listedShown);
     }
     m_displayFrame.start();
 }

@@ -66,6 +66,10 @@ public:
 
     qint64 responseCount() const { return m_responseCount; }
     const UniqueAddresses &uniqueAddresses() const { return m_unique; }
+    // The unique list's entries: the run's answering addresses in the order
+    // of their first reply, at most 32,000. The view is told how many of
+    // them to show (RunView::showPositiveResponses) and reads them here.
+    const QList<Ipv4> &listedAddresses() const { return m_listed; }
     SweepController &controller() { return *m_controller; }
 
     // Shows a message; no new echo request is sent while it waits.
@@ -109,14 +113,18 @@ private:
     void databaseFailed(DatabaseLog::Result result, const QString &table = {});
     void undoStart();
     void insertIPRecord(Ipv4 address, const QDateTime &when);
-    bool commitDatabase();
-    void noteLostRows(qsizetype rows);
+    // Waits for the rows to be written, or (wait false) hands them to the
+    // database log's writer; a full disk or a lock asks Retry or Cancel.
+    bool commitDatabase(bool wait = true);
+    void noteLostRows(qsizetype rows, const QString &reason);
     void closeDatabase();
     // Once per run, when the counts are final: the lines and rows that could
     // not be written, where to and why.
     void reportLostEntries();
     void scheduleLogFlush();
-    void onLogFlush();
+    // Writes what the logs hold; the database's rows are only handed over
+    // unless wait is true (a stop, a message box about to wait).
+    void flushLogs(bool wait);
     void onSweepFinished();
     void onReply(quint32 address);
     void onTargetChanged(quint32 address);
@@ -139,7 +147,7 @@ private:
     bool m_replyHandling = false;
     qint64 m_responseCount = 0;
     UniqueAddresses m_unique;
-    qsizetype m_listed = 0;
+    QList<Ipv4> m_listed;
     ElapsedClock m_elapsed;
     QTimer m_clockTick;
 
@@ -170,7 +178,7 @@ private:
     bool m_displayPending = false;
     Ipv4 m_currentAddress = 0;
     bool m_currentAddressChanged = false;
-    QStringList m_newResponses;
+    qsizetype m_listedShown = 0;
 };
 
 } // namespace vexal

@@ -13,6 +13,7 @@
 #include "windows/ipfilecommands.h"
 #include "windows/logsettingsdialog.h"
 #include "windows/octetlistbox.h"
+#include "windows/responselistmodel.h"
 #include "windows/settingfield.h"
 #include "windows/windowlook.h"
 
@@ -28,7 +29,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 
@@ -179,12 +180,22 @@ void MainWindow::buildControls()
 
     fraUniqueResponses = place(new QGroupBox(QStringLiteral("Unique Responses"), fraStatistics),
                                "fraUniqueResponses", twips(3720, 240, 2055, 3135));
-    lstPositiveResponses = place(new QListWidget(fraUniqueResponses), "lstPositiveResponses",
+    lstPositiveResponses = place(new QListView(fraUniqueResponses), "lstPositiveResponses",
                                  twips(120, 240, 1815, 2400));
     lstPositiveResponses->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstPositiveResponses->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Every row is one line of the same font: the view lays out 32,000 rows
+    // from the first row's size instead of asking each.
     lstPositiveResponses->setUniformItemSizes(true);
+    m_responses = new ResponseListModel(m_run->listedAddresses(), lstPositiveResponses);
+    lstPositiveResponses->setModel(m_responses);
     lblUniqueResponses = label(fraUniqueResponses, "lblUniqueResponses", QString(),
                                twips(120, 2640, 1815, 255));
+    // The run's labels change up to 25 times a second; drawn opaque, a change
+    // repaints the label alone and not the frame behind it as well.
+    for (QLabel *shown : {lblActualStartTime, lblActualElapsedTime, lblActualAttempts, lblActualResponse,
+                          lblActualPercentage, lblActualCurrentAddress, lblActualCurrentCycle, lblUniqueResponses})
+        shown->setAutoFillBackground(true);
 
     // Tab order: the entry fields, the lists, the settings, then the buttons.
     QList<QWidget *> order;
@@ -596,14 +607,9 @@ void MainWindow::onContinueCycleClicked()
     }
 }
 
-void MainWindow::clearPositiveResponses()
+void MainWindow::showPositiveResponses(qsizetype count)
 {
-    lstPositiveResponses->clear();
-}
-
-void MainWindow::appendPositiveResponses(const QStringList &addresses)
-{
-    lstPositiveResponses->addItems(addresses);
+    m_responses->showFirst(count);
 }
 
 void MainWindow::showCurrentAddress(const QString &address)

@@ -16,7 +16,7 @@ class QDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
 class QPushButton;
 
 namespace vexal {
@@ -24,6 +24,7 @@ namespace vexal {
 class Clock;
 class IPFileCommands;
 class OctetListBox;
+class ResponseListModel;
 class Pinger;
 class SettingField;
 class StepScheduler;
@@ -102,8 +103,7 @@ private:
     PingSettingsText pingSettingsText() const override;
     bool continuousCycle() const override;
     void showRunning(bool running) override;
-    void clearPositiveResponses() override;
-    void appendPositiveResponses(const QStringList &addresses) override;
+    void showPositiveResponses(qsizetype count) override;
     void showCurrentAddress(const QString &address) override;
     void updateCycleLabel(qint64 cycle) override;
     void showStartTime(const QString &text) override;
@@ -181,7 +181,8 @@ private:
     QLabel *lblCurrentCycle = nullptr;
     QLabel *lblActualCurrentCycle = nullptr;
     QGroupBox *fraUniqueResponses = nullptr;
-    QListWidget *lstPositiveResponses = nullptr;
+    QListView *lstPositiveResponses = nullptr;
+    ResponseListModel *m_responses = nullptr;
     QLabel *lblUniqueResponses = nullptr;
 };
 
