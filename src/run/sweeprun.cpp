@@ -391,9 +391,7 @@ void SweepRun::closeTextLog()
         break;
     case TextLog::Status::Failed:
         // Lines still waiting, or a sync that failed.
-        m_linesLost += m_textLog.waitingLines();
-        m_textLogError = m_textLog.errorText();
-        m_troubled = true;
+        noteLostLines(m_textLog.waitingLines());
         break;
     }
 }
@@ -416,9 +414,7 @@ bool SweepRun::flushTextLog()
     if (!m_textFailingSince) {
         m_textFailingSince = now;
     } else if (now - *m_textFailingSince >= GiveUpMs) {
-        m_linesLost += m_textLog.giveUpWaiting();
-        m_textLogError = m_textLog.errorText();
-        m_troubled = true;
+        noteLostLines(m_textLog.giveUpWaiting());
         m_textFailingSince = now;
     }
     scheduleLogFlush();
@@ -515,6 +511,13 @@ bool SweepRun::commitDatabase(bool wait)
         stopSequence();
     }
     return false;
+}
+
+void SweepRun::noteLostLines(qsizetype lines)
+{
+    m_linesLost += lines;
+    m_textLogError = m_textLog.errorText();
+    m_troubled = true;
 }
 
 void SweepRun::noteLostRows(qsizetype rows, const QString &reason)

@@ -116,6 +116,9 @@ private:
     // Waits for the rows to be written, or (wait false) hands them to the
     // database log's writer; a full disk or a lock asks Retry or Cancel.
     bool commitDatabase(bool wait = true);
+    // Lines or rows that could not be written: counted, with the reason,
+    // and told when the run ends.
+    void noteLostLines(qsizetype lines);
     void noteLostRows(qsizetype rows, const QString &reason);
     void closeDatabase();
     // Once per run, when the counts are final: the lines and rows that could
