@@ -47,11 +47,14 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -595,6 +598,76 @@ std::string buildLink(netns::PeerNamespace &peer)
 constexpr int LanTimeoutMs = 1000;
 constexpr int LanHosts = 1024;
 
+// The neighbour table while the datagram path sweeps: the overflows the
+// kernel counted (they are the host's, over every namespace, read from the
+// first one's statistics), and how many entries the hosts that answered
+// held on average (those holding a hardware address in this namespace,
+// read ten times a second), which the unresolved ones cannot use.
+class TableWatch
+{
+public:
+    TableWatch()
+        : m_overflowsAtStart(overflows())
+        , m_thread([this] {
+            while (!m_stop.load()) {
+                m_held += resolvedEntries();
+                ++m_samples;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        })
+    {
+    }
+    ~TableWatch() { stop(); }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // -1 when the statistics cannot be read.
+    qint64 overflowsSinceStart() const
+    {
+        const qint64 now = overflows();
+        return now < 0 || m_overflowsAtStart < 0 ? -1 : now - m_overflowsAtStart;
+    }
+    double averageHeld() const { return m_samples ? double(m_held) / double(m_samples) : 0.0; }
+
+private:
+    // The table_fulls column, summed over the processors' lines.
+    static qint64 overflows()
+    {
+        QFile file(QStringLiteral("/proc/1/net/stat/arp_cache"));
+        if (!file.open(QIODevice::ReadOnly))
+            return -1;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        qint64 sum = 0;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QList<QByteArray> fields = lines[i].simplified().split(' ');
+            if (fields.size() >= 13)
+                sum += fields[12].toLongLong(nullptr, 16);
+        }
+        return sum;
+    }
+    // "IP address  HW type  Flags ...": flag 0x2 marks an entry with an address.
+    static qint64 resolvedEntries()
+    {
+        QFile file(QStringLiteral("/proc/net/arp"));
+        if (!file.open(QIODevice::ReadOnly))
+            return 0;
+        qint64 count = 0;
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (const QList<QByteArray> f = line.simplified().split(' '); f.size() >= 3 && f[2].startsWith("0x"))
+                count += (f[2].toInt(nullptr, 16) & 0x2) ? 1 : 0;
+        return count;
+    }
+
+    const qint64 m_overflowsAtStart;
+    std::atomic<bool> m_stop{false};
+    qint64 m_held = 0;
+    qint64 m_samples = 0;
+    std::thread m_thread;
+};
+
 // Hosts found by a tool that prints the addresses that answered, one a line
 // (fping -a, nmap's "Nmap scan report for"): our own address does not count.
 Result runLanTool(const QString &program, const QStringList &args, const QString &marker)
@@ -638,7 +711,9 @@ QStringList runLan()
     netns::setPingGroupRange(1, 0);
     Result engine = runChild("--engine", Link16, timeout);
     netns::setPingGroupRange(0, 2147483647);
+    TableWatch table;
     Result datagram = runChild("--engine", Link16, timeout);
+    table.stop();
     netns::setPingGroupRange(1, 0);
     // Our own address answers the engine as well.
     engine.replies -= 1;
@@ -667,8 +742,10 @@ QStringList runLan()
         * number("/proc/sys/net/ipv4/neigh/vl0/retrans_time_ms") / 1000.0;
     // A network namespace has no "default" settings to read: the table and
     // its limit are the host's, 1,024 unless changed.
-    const double limit = number("/proc/sys/net/ipv4/neigh/default/gc_thresh3");
-    const double boundS = double(targetsIn(QString::fromLatin1(Link16))) * lifetimeS / (limit > 0 ? limit : 1024);
+    const double limit = number("/proc/sys/net/ipv4/neigh/default/gc_thresh3") > 0
+        ? number("/proc/sys/net/ipv4/neigh/default/gc_thresh3")
+        : 1024;
+    const double boundS = double(targetsIn(QString::fromLatin1(Link16))) * lifetimeS / limit;
     const auto found = [](const Result &r, const char *hosts, bool withTime) {
         return !r.ok ? QStringLiteral("not measured")
                      : QStringLiteral("%1 of %2%3").arg(r.replies).arg(LanHosts).arg(QLatin1String(hosts))
@@ -677,13 +754,27 @@ QStringList runLan()
     const QString share = datagram.ok ? QStringLiteral(" (%1 of the neighbour-table bound)")
                                             .arg(boundS * 1000.0 / double(std::max<qint64>(datagram.ms, 1)), 0, 'f', 2)
                                       : QString();
+    // The same bound for the room the answering hosts' entries left.
+    const double held = table.averageHeld();
+    const double leftBoundS = boundS * limit / std::max(1.0, limit - held);
+    const qint64 overflowed = table.overflowsSinceStart();
+    const QString tableLine = !datagram.ok ? QString()
+        : QStringLiteral("lan datagram path: %1 neighbour-table overflows; answering hosts held %2 entries on "
+                         "average, leaving a bound of %3 s (%4 of it)")
+              .arg(overflowed < 0 ? QStringLiteral("unknown") : QString::number(overflowed))
+              .arg(qRound(held))
+              .arg(leftBoundS, 0, 'f', 1)
+              .arg(leftBoundS * 1000.0 / double(std::max<qint64>(datagram.ms, 1)), 0, 'f', 2);
     const QString ratio = engine.ok && nmap.ok
         ? QString::number(double(engine.ms) / double(std::max<qint64>(nmap.ms, 1)), 'f', 2)
         : QStringLiteral("not measured");
-    return {QStringLiteral("lan: engine %1; datagram path %2%3; nmap %4; fping %5")
-                .arg(found(engine, " live hosts", true), found(datagram, "", true), share, found(nmap, "", true),
-                     found(fping, "", false)),
-            QStringLiteral("lan engine / nmap wall time: %1 (target below 1.00)").arg(ratio)};
+    QStringList lines{QStringLiteral("lan: engine %1; datagram path %2%3; nmap %4; fping %5")
+                          .arg(found(engine, " live hosts", true), found(datagram, "", true), share,
+                               found(nmap, "", true), found(fping, "", false)),
+                      QStringLiteral("lan engine / nmap wall time: %1 (target below 1.00)").arg(ratio)};
+    if (!tableLine.isEmpty())
+        lines << tableLine;
+    return lines;
 }
 
 int runAll(int argc, char **argv, int runs, bool large)

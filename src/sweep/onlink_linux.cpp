@@ -11,9 +11,10 @@
 #include <sstream>
 
 #include <arpa/inet.h>
-#include <net/if_arp.h>
+#include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <net/if_arp.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -25,8 +26,14 @@ namespace {
 
 // The table is read again at most this often while a sweep asks.
 constexpr qint64 NeighboursFreshNs = 500'000'000;
-// Entries of the host's own the pacing leaves room for beyond those seen.
+// Entries the pacing leaves for others beyond those seen (a host that
+// begins talking to us, a process starting elsewhere).
 constexpr int TableMargin = 16;
+// The kernel's forced collection reclaims a stale entry not updated for
+// this long, whenever a new entry needs room.
+constexpr long StaleReclaimedAfterMs = 5000;
+// The states whose entry holds a hardware address (the kernel's NUD_VALID).
+constexpr int HoldsAddress = NUD_PERMANENT | NUD_NOARP | NUD_REACHABLE | NUD_PROBE | NUD_STALE | NUD_DELAY;
 
 qint64 monotonicNs()
 {
@@ -124,10 +131,8 @@ LinkRoute LinkMap::route(Ipv4 target)
     }
     result.onLink = true;
     result.arp = link(result.interfaceIndex).arp;
-    if (m_neighboursReadAt < 0 || now - m_neighboursReadAt > NeighboursFreshNs) {
+    if (m_neighboursReadAt < 0 || now - m_neighboursReadAt > NeighboursFreshNs)
         readNeighbours();
-        m_neighboursReadAt = now;
-    }
     result.known = m_known.count(neighbourKey(result.interfaceIndex, target)) > 0;
     return result;
 }
@@ -152,16 +157,6 @@ LinkMap::Link &LinkMap::link(int interfaceIndex)
     if (fd >= 0)
         ::close(fd);
 
-    const std::string settings = "/proc/sys/net/ipv4/neigh/" + link.name + "/";
-    const long solicit = readNumber(settings + "mcast_solicit", 3) + readNumber(settings + "app_solicit", 0);
-    const long retransMs = readNumber(settings + "retrans_time_ms", 1000);
-    const long limit = readNumber("/proc/sys/net/ipv4/neigh/default/gc_thresh3", 1024);
-    if (m_neighboursReadAt < 0)
-        readNeighbours();
-    // The burst is part of the budget: no window of the entries' lifetime
-    // ever sees more than the budget's worth.
-    const double budget = double(limit - m_entries - TableMargin - UnresolvedBurst);
-    link.unresolvedPerSecond = std::max(1.0, budget * 1000.0 / double(solicit * retransMs + 100));
     return link;
 }
 
@@ -171,32 +166,95 @@ std::optional<HardwareAddress> LinkMap::hardwareAddress(int interfaceIndex)
     return found.arp ? std::optional(found.address) : std::nullopt;
 }
 
-double LinkMap::unresolvedPerSecond(int interfaceIndex) { return link(interfaceIndex).unresolvedPerSecond; }
+bool LinkMap::takeUnresolvedRoom()
+{
+    if (m_room <= 0 && monotonicNs() - m_neighboursReadAt >= qint64(RoomFreshMs) * 1'000'000)
+        readNeighbours();
+    if (m_room <= 0)
+        return false;
+    --m_room;
+    return true;
+}
 
 void LinkMap::readNeighbours()
 {
-    // "IP address  HW type  Flags  HW address  Mask  Device"; ATF_COM (0x2)
-    // marks an entry that holds an address: permanent, reachable or stale.
+    m_neighboursReadAt = monotonicNs();
     m_known.clear();
-    m_entries = 0;
-    std::ifstream table("/proc/net/arp");
-    std::string line;
-    std::getline(table, line);
-    std::unordered_map<std::string, int> indexes;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string address, type, flags, hardware, mask, device;
-        if (!(fields >> address >> type >> flags >> hardware >> mask >> device))
-            continue;
-        ++m_entries;
-        in_addr parsed{};
-        if (!(std::stoul(flags, nullptr, 16) & ATF_COM) || ::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
-            continue;
-        auto index = indexes.find(device);
-        if (index == indexes.end())
-            index = indexes.emplace(device, int(::if_nametoindex(device.c_str()))).first;
-        m_known.insert(neighbourKey(index->second, ntohl(parsed.s_addr)));
+    m_room = 0;
+    if (m_limit == 0)
+        m_limit = int(readNumber("/proc/sys/net/ipv4/neigh/default/gc_thresh3", 1024));
+    struct
+    {
+        nlmsghdr header;
+        ndmsg neighbour;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = RTM_GETNEIGH;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = ++m_sequence;
+    request.neighbour.ndm_family = AF_INET;
+    if (m_netlink < 0 || ::send(m_netlink, &request, sizeof request, 0) != ssize_t(sizeof request))
+        return;
+
+    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK) > 0 ? ::sysconf(_SC_CLK_TCK) : 100;
+    int entries = 0;
+    int held = 0;
+    m_dump.resize(64 * 1024);
+    for (bool done = false; !done;) {
+        const ssize_t length = ::recv(m_netlink, m_dump.data(), m_dump.size(), 0);
+        if (length <= 0)
+            return; // no room rather than a guess
+        int left = int(length);
+        for (const auto *h = reinterpret_cast<const nlmsghdr *>(m_dump.data()); NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_seq != m_sequence)
+                continue; // the rest of an answer that timed out
+            if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) {
+                done = true;
+                break;
+            }
+            if (h->nlmsg_type != RTM_NEWNEIGH)
+                continue;
+            const auto *n = static_cast<const ndmsg *>(NLMSG_DATA(h));
+            ++entries;
+            Ipv4 address = 0;
+            long updatedMs = 0;
+            int attributesLength = int(h->nlmsg_len) - int(NLMSG_LENGTH(sizeof *n));
+            for (auto *a = reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(n) + NLMSG_ALIGN(sizeof *n));
+                 RTA_OK(a, attributesLength); a = RTA_NEXT(a, attributesLength)) {
+                if (a->rta_type == NDA_DST && RTA_PAYLOAD(a) == sizeof(quint32)) {
+                    quint32 raw;
+                    std::memcpy(&raw, RTA_DATA(a), sizeof raw);
+                    address = ntohl(raw);
+                } else if (a->rta_type == NDA_CACHEINFO && RTA_PAYLOAD(a) >= sizeof(nda_cacheinfo)) {
+                    nda_cacheinfo info;
+                    std::memcpy(&info, RTA_DATA(a), sizeof info);
+                    updatedMs = long(info.ndm_updated) * 1000 / ticksPerSecond;
+                }
+            }
+            const int state = n->ndm_state;
+            if (state & HoldsAddress)
+                m_known.insert(neighbourKey(n->ndm_ifindex, address));
+            // What the kernel's forced collection would not free for a new
+            // entry. Permanent and externally learned entries do not count
+            // against the limit at all; failed ones, and stale ones left
+            // alone for a while, are freed first.
+            const bool uncounted = (state & (NUD_PERMANENT | NUD_NOARP)) || (n->ndm_flags & NTF_EXT_LEARNED);
+            const bool reclaimable = state == NUD_FAILED || (state == NUD_STALE && updatedMs > StaleReclaimedAfterMs);
+            if (!uncounted && !reclaimable)
+                ++held;
+        }
     }
+    // The limit is the host's, over every namespace. Only the first one can
+    // read how many entries they hold together; elsewhere the margin stands
+    // for the others.
+    int elsewhere = 0;
+    std::ifstream statistics("/proc/net/stat/arp_cache");
+    std::string header;
+    std::string total;
+    if (std::getline(statistics, header) && statistics >> total)
+        elsewhere = std::max(0, int(std::stoul(total, nullptr, 16)) - entries);
+    m_room = m_limit - TableMargin - held - elsewhere;
 }
 
 void LinkMap::readLinkPrefixes()

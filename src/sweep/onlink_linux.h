@@ -47,14 +47,19 @@ public:
     // "not on link", which sends as the kernel would anyway.
     LinkRoute route(Ipv4 target);
     std::optional<HardwareAddress> hardwareAddress(int interfaceIndex);
-    // Targets the kernel may send to on the link without overflowing its
-    // neighbour table, per second: gc_thresh3 less the entries already there
-    // and a margin, over the time an unresolved entry lives
-    // (mcast_solicit x retrans_time_ms) plus a little.
-    double unresolvedPerSecond(int interfaceIndex);
-    int unresolvedAtOnce() const { return UnresolvedBurst; }
+    // Whether the kernel's neighbour table has room for one more unresolved
+    // entry, which it then counts as taken: gc_thresh3 less a margin, less
+    // the entries the kernel cannot reclaim (unresolved ones, those of hosts
+    // that answered a moment ago, those of other namespaces) as last read,
+    // less the unresolved sends since. The table is read again once that room
+    // is used up, at most every RoomFreshMs: entries leave it as they fail,
+    // whatever the timers' settings and slack, so it is watched rather than
+    // modelled.
+    bool takeUnresolvedRoom();
+    // The kernel said the table is full after all: no room until read again.
+    void noUnresolvedRoom() { m_room = 0; }
 
-    static constexpr int UnresolvedBurst = 32;
+    static constexpr int RoomFreshMs = 20;
 
 private:
     struct Link
@@ -62,7 +67,6 @@ private:
         bool arp = false;
         HardwareAddress address{};
         std::string name;
-        double unresolvedPerSecond = 0;
     };
     Link &link(int interfaceIndex);
     void readNeighbours();
@@ -73,7 +77,9 @@ private:
     std::unordered_map<int, Link> m_links;
     // (interface index << 32) | address of every usable neighbour entry.
     std::unordered_set<quint64> m_known;
-    int m_entries = 0;
+    int m_limit = 0;
+    int m_room = 0;
+    std::vector<char> m_dump;
     qint64 m_neighboursReadAt = -1;
     // (network, mask) of the main table's routes without a gateway.
     std::vector<std::pair<Ipv4, Ipv4>> m_linkPrefixes;

@@ -75,8 +75,8 @@ constexpr qint64 NeighbourShortageNs = 6'000'000'000;
 // small broadcasts (20,000 a second is about 10 Mbit/s, a hundredth of a
 // gigabit link) with a short burst, tried as the kernel would, three times a
 // second apart, and given a last second to answer. A silent /16 costs three
-// questions an address, so that is about ten seconds. At most this many wait for their first question; the
-// sweep waits beyond that.
+// questions an address, so that is about ten seconds. At most MaxUnasked wait
+// for their first question; the sweep waits beyond that.
 constexpr double ArpPerNanosecond = 20'000 / 1e9;
 constexpr double ArpBurst = 64;
 constexpr int ArpTries = 3;
@@ -226,9 +226,6 @@ private:
     bool askArp(Ipv4 target, const struct Resolving &entry);
     void readArp();
     void sendResolvedEchoes();
-    // Kernel sends to unresolved on-link targets, at a pace that keeps the
-    // neighbour table under its limit.
-    bool takeUnresolvedToken(const LinkRoute &route, qint64 now);
 
     bool m_raw = false;
     QString m_mechanism;
@@ -259,8 +256,8 @@ private:
     qint64 m_invalidSince = 0;
 
     std::unique_ptr<LinkMap> m_links;
-    double m_unresolvedTokens = LinkMap::UnresolvedBurst;
-    qint64 m_unresolvedAt = 0;
+    // A kernel send to an unresolved on-link neighbour waits for room in
+    // the neighbour table.
     bool m_paced = false;
 
     PreopenedSocket m_handedPacket;
@@ -624,7 +621,7 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
                 if (run == 0 && resolve(targets[done], route))
                     ++done;
                 break;
-            } else if (takeUnresolvedToken(route, now)) {
+            } else if (m_links->takeUnresolvedRoom()) {
                 ++run;
             } else {
                 m_paced = run == 0;
@@ -649,14 +646,14 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
         drain(channel->socket);
     }
     if (full && done < count && m_packet < 0) {
-        // The neighbour table is full after all (other hosts' entries, the
-        // kernel's timers running late): an on-link send waits for its next
-        // turn at the pace, not for a growing back-off.
+        // The neighbour table is full after all (entries made elsewhere
+        // since it was read): an on-link send waits for room as it would
+        // have, not for a growing back-off.
         const LinkRoute route = m_links->route(targets[done]);
         if (route.onLink && route.arp && !route.known) {
             full = false;
             m_paced = true;
-            m_unresolvedTokens = 0;
+            m_links->noUnresolvedRoom();
         }
     }
     if (full) {
@@ -666,8 +663,7 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
         m_waitingForNumbers = false;
         m_retryTimer.start(m_backoffMs);
     } else if (m_paced) {
-        const double rate = m_links->unresolvedPerSecond(m_links->route(targets[done]).interfaceIndex);
-        m_retryTimer.start(std::max(1, int(std::ceil((1 - m_unresolvedTokens) * 1000 / rate))));
+        m_retryTimer.start(LinkMap::RoomFreshMs);
     } else if (done == count) {
         m_backoffMs = 0;
         m_waitingForNumbers = false;
@@ -967,18 +963,6 @@ void LinuxPinger::wakeSender()
     m_senderWaiting = false;
     m_waitingForNumbers = false;
     emit ready();
-}
-
-bool LinuxPinger::takeUnresolvedToken(const LinkRoute &route, qint64 now)
-{
-    const double rate = m_links->unresolvedPerSecond(route.interfaceIndex);
-    m_unresolvedTokens = std::min<double>(LinkMap::UnresolvedBurst,
-                                          m_unresolvedTokens + double(now - m_unresolvedAt) * rate / 1e9);
-    m_unresolvedAt = now;
-    if (m_unresolvedTokens < 1)
-        return false;
-    m_unresolvedTokens -= 1;
-    return true;
 }
 
 bool LinuxPinger::resolve(Ipv4 target, const LinkRoute &route)
