@@ -620,15 +620,15 @@ public:
     ~TableWatch() { stop(); }
     void stop()
     {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
+        if (m_stop.exchange(true))
+            return;
+        m_thread.join();
+        m_overflowsAtStop = overflows();
     }
-    // -1 when the statistics cannot be read.
-    qint64 overflowsSinceStart() const
+    // Between start and stop; -1 when the statistics cannot be read.
+    qint64 overflowsWatched() const
     {
-        const qint64 now = overflows();
-        return now < 0 || m_overflowsAtStart < 0 ? -1 : now - m_overflowsAtStart;
+        return m_overflowsAtStop < 0 || m_overflowsAtStart < 0 ? -1 : m_overflowsAtStop - m_overflowsAtStart;
     }
     double averageHeld() const { return m_samples ? double(m_held) / double(m_samples) : 0.0; }
 
@@ -662,6 +662,7 @@ private:
     }
 
     const qint64 m_overflowsAtStart;
+    qint64 m_overflowsAtStop = -1;
     std::atomic<bool> m_stop{false};
     qint64 m_held = 0;
     qint64 m_samples = 0;
@@ -757,7 +758,7 @@ QStringList runLan()
     // The same bound for the room the answering hosts' entries left.
     const double held = table.averageHeld();
     const double leftBoundS = boundS * limit / std::max(1.0, limit - held);
-    const qint64 overflowed = table.overflowsSinceStart();
+    const qint64 overflowed = table.overflowsWatched();
     const QString tableLine = !datagram.ok ? QString()
         : QStringLiteral("lan datagram path: %1 neighbour-table overflows; answering hosts held %2 entries on "
                          "average, leaving a bound of %3 s (%4 of it)")

@@ -180,9 +180,11 @@ void LinkMap::readNeighbours()
 {
     m_neighboursReadAt = monotonicNs();
     m_known.clear();
-    m_room = 0;
     if (m_limit == 0)
         m_limit = int(readNumber("/proc/sys/net/ipv4/neigh/default/gc_thresh3", 1024));
+    // A table that cannot be read must not stop the sweep: then the room is
+    // what entries living the default 3 s leave until the next reading.
+    m_room = std::max(1, (m_limit - TableMargin) * RoomFreshMs / 3000);
     struct
     {
         nlmsghdr header;
@@ -203,7 +205,7 @@ void LinkMap::readNeighbours()
     for (bool done = false; !done;) {
         const ssize_t length = ::recv(m_netlink, m_dump.data(), m_dump.size(), 0);
         if (length <= 0)
-            return; // no room rather than a guess
+            return;
         int left = int(length);
         for (const auto *h = reinterpret_cast<const nlmsghdr *>(m_dump.data()); NLMSG_OK(h, left);
              h = NLMSG_NEXT(h, left)) {

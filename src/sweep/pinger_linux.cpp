@@ -147,6 +147,8 @@ struct Channel
     quint16 identifier = 0;
     quint64 cookie = 0;
     quint64 serial = 0;
+    // When its datagram socket's buffer last had no room (0: never).
+    qint64 bufferFullAt = 0;
     SequenceMap sequences;
 };
 
@@ -195,6 +197,10 @@ private:
     void prepareBuffers();
     // A channel with a free sequence number at now, opening one if need be.
     Channel *channelWithRoom(qint64 now, qint64 rest);
+    // Moves the next sends to a channel whose socket's buffer has room,
+    // opening one if need be, when `full`'s had none for `next`, an
+    // unresolved on-link target; false when there is none.
+    bool spreadUnresolved(Channel &full, Ipv4 next, qint64 now);
     qint64 restNanoseconds() const;
     // Sends up to `count` targets through the channel in one sendmmsg()
     // batch; returns how many it dealt with. Sets `full` when the kernel had
@@ -254,6 +260,8 @@ private:
     int m_backoffMs = 0;
     // When sends began failing with EINVAL, or 0 since the last one left.
     qint64 m_invalidSince = 0;
+    // Why the last batch found the kernel full (EAGAIN, ENOBUFS, EINVAL).
+    int m_fullError = 0;
 
     std::unique_ptr<LinkMap> m_links;
     // A kernel send to an unresolved on-link neighbour waits for room in
@@ -580,6 +588,39 @@ Channel *LinuxPinger::channelWithRoom(qint64 now, qint64 rest)
     return m_channels.back().get();
 }
 
+bool LinuxPinger::spreadUnresolved(Channel &full, Ipv4 next, qint64 now)
+{
+    // A datagram socket's buffer holds each request until the kernel has
+    // resolved its neighbour or given up on it, some 3 s later. One of the
+    // size an unprivileged process may ask for (net.core.wmem_max, 208 KiB
+    // on Debian) takes about 500: half of what the neighbour table has room
+    // for on a LAN. The rest go through further sockets.
+    if (m_raw)
+        return false;
+    const LinkRoute route = m_links->route(next);
+    if (!route.onLink || !route.arp || route.known)
+        return false;
+    full.bufferFullAt = now;
+    const qint64 stillFull = qint64(LinkMap::RoomFreshMs) * NanosecondsPerMillisecond;
+    for (std::size_t i = 0; i < m_channels.size(); ++i) {
+        if (m_channels[i]->bufferFullAt == 0 || now - m_channels[i]->bufferFullAt > stillFull) {
+            m_current = i;
+            return true;
+        }
+    }
+    if (m_channelsExhausted || int(m_channels.size()) >= MaxChannels)
+        return false;
+    const int fd = openDatagramSocket();
+    if (fd < 0) {
+        m_channelsExhausted = true;
+        return false;
+    }
+    adoptSocket(fd);
+    addChannel();
+    m_current = m_channels.size() - 1;
+    return true;
+}
+
 qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusals)
 {
     const qsizetype count = qsizetype(targets.size());
@@ -644,6 +685,8 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
         const int room = channel->sequences.roomFor(int(run), now, rest);
         done += sendBatch(*channel, targets.data() + done, room, done, refusals, full);
         drain(channel->socket);
+        if (full && m_fullError == EAGAIN && done < count && spreadUnresolved(*channel, targets[done], now))
+            full = false;
     }
     if (full && done < count && m_packet < 0) {
         // The neighbour table is full after all (entries made elsewhere
@@ -712,6 +755,7 @@ int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsi
             continue;
         if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
             full = true;
+            m_fullError = error == ENOBUFS ? ENOBUFS : EAGAIN;
             break;
         }
         /*
@@ -732,6 +776,7 @@ int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsi
                 m_invalidSince = now;
             if (now - m_invalidSince < NeighbourShortageNs) {
                 full = true;
+                m_fullError = EINVAL;
                 break;
             }
         }
