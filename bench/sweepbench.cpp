@@ -16,6 +16,9 @@
 //   lan       (runLan) a fresh namespace on an on-link 198.18.0.0/16 whose
 //             peer holds 1,024 addresses spread evenly: the engine on the
 //             privileged and on the datagram path, fping and nmap.
+//   (--lan-ceiling) on the lan row's network, the overflows the kernel's
+//             neighbour table counts under a plain sender at fixed shares of
+//             its bound: what any sender that never overflows it can reach.
 //
 // Each row but the large one runs three times back to back (--runs N) and
 // is shown by its run of median wall time; the summary's ratios are those of
@@ -603,6 +606,24 @@ constexpr int LanHosts = 1024;
 // first one's statistics), and how many entries the hosts that answered
 // held on average (those holding a hardware address in this namespace,
 // read ten times a second), which the unresolved ones cannot use.
+// The kernel's neighbour-table overflows so far, over every namespace (the
+// table_fulls column of the first one's statistics, summed over the
+// processors' lines), or -1.
+qint64 tableOverflows()
+{
+    QFile file(QStringLiteral("/proc/1/net/stat/arp_cache"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    qint64 sum = 0;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines[i].simplified().split(' ');
+        if (fields.size() >= 13)
+            sum += fields[12].toLongLong(nullptr, 16);
+    }
+    return sum;
+}
+
 class TableWatch
 {
 public:
@@ -633,21 +654,7 @@ public:
     double averageHeld() const { return m_samples ? double(m_held) / double(m_samples) : 0.0; }
 
 private:
-    // The table_fulls column, summed over the processors' lines.
-    static qint64 overflows()
-    {
-        QFile file(QStringLiteral("/proc/1/net/stat/arp_cache"));
-        if (!file.open(QIODevice::ReadOnly))
-            return -1;
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        qint64 sum = 0;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QList<QByteArray> fields = lines[i].simplified().split(' ');
-            if (fields.size() >= 13)
-                sum += fields[12].toLongLong(nullptr, 16);
-        }
-        return sum;
-    }
+    static qint64 overflows() { return tableOverflows(); }
     // "IP address  HW type  Flags ...": flag 0x2 marks an entry with an address.
     static qint64 resolvedEntries()
     {
@@ -696,16 +703,22 @@ Result runLanTool(const QString &program, const QStringList &args, const QString
 }
 
 // Lines for the summary; nothing when the rows could not be built.
+// The lan rows' network, in a private one of our own; why not, or nothing.
+std::string buildLan(netns::PeerNamespace &peer)
+{
+    std::string why = peer.addVeth("vl0", "198.18.255.254/16", "vl1", "198.18.255.193/16");
+    if (why.empty())
+        why = peer.run({"sh", "-c", "for i in $(seq 0 1022); do a=$((i * 64 + 1)); "
+                                    "echo addr add 198.18.$((a / 256)).$((a % 256))/32 dev vl1; done | ip -b -"});
+    return why;
+}
+
 QStringList runLan()
 {
     if (const std::string why = netns::enterPrivateNetwork(); !why.empty())
         return {QStringLiteral("lan: not measured: %1").arg(QString::fromStdString(why))};
     netns::PeerNamespace peer;
-    std::string why = peer.addVeth("vl0", "198.18.255.254/16", "vl1", "198.18.255.193/16");
-    if (why.empty())
-        why = peer.run({"sh", "-c", "for i in $(seq 0 1022); do a=$((i * 64 + 1)); "
-                                    "echo addr add 198.18.$((a / 256)).$((a % 256))/32 dev vl1; done | ip -b -"});
-    if (!why.empty())
+    if (const std::string why = buildLan(peer); !why.empty())
         return {QStringLiteral("lan: not measured: %1").arg(QString::fromStdString(why))};
 
     const QStringList timeout = {QString::number(LanTimeoutMs)};
@@ -776,6 +789,69 @@ QStringList runLan()
     if (!tableLine.isEmpty())
         lines << tableLine;
     return lines;
+}
+
+// What the kernel's table sustains on the lan rows' network, whoever sends:
+// a plain sender, not Vexal, sends a UDP datagram to each address in turn
+// (the answering hosts answer "port unreachable", so their entries stay as
+// they do for an echo request) at fixed shares of the neighbour-table bound,
+// 30 s each, and counts the overflows the kernel counted meanwhile.
+int runLanCeiling()
+{
+    if (const std::string why = netns::enterPrivateNetwork(); !why.empty()) {
+        std::printf("lan ceiling: not measured: %s\n", why.c_str());
+        return 1;
+    }
+    netns::PeerNamespace peer;
+    if (const std::string why = buildLan(peer); !why.empty()) {
+        std::printf("lan ceiling: not measured: %s\n", why.c_str());
+        return 1;
+    }
+    if (tableOverflows() < 0) {
+        std::printf("lan ceiling: not measured: the kernel's neighbour statistics cannot be read\n");
+        return 1;
+    }
+    const auto number = [](const char *path, double fallback) {
+        QFile file(QString::fromLatin1(path));
+        const double value = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toDouble() : 0.0;
+        return value > 0 ? value : fallback;
+    };
+    const double boundPerSecond = number("/proc/sys/net/ipv4/neigh/default/gc_thresh3", 1024)
+        / (number("/proc/sys/net/ipv4/neigh/vl0/mcast_solicit", 3)
+           * number("/proc/sys/net/ipv4/neigh/vl0/retrans_time_ms", 1000) / 1000.0);
+    // Each socket's buffer holds the datagrams waiting for their neighbour:
+    // enough sockets that none of them fills.
+    std::vector<int> sockets;
+    for (int i = 0; i < 64; ++i)
+        sockets.push_back(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    const char byte = 0;
+    quint32 next = 0;
+    for (const double share : {0.80, 0.85, 0.90, 0.95}) {
+        const double rate = share * boundPerSecond;
+        const qint64 before = tableOverflows();
+        QElapsedTimer phase;
+        phase.start();
+        quint64 sent = 0;
+        while (phase.elapsed() < 30'000) {
+            for (const quint64 due = quint64(double(phase.nsecsElapsed()) * rate / 1e9); sent < due; ++sent) {
+                // 198.18.0.0 to 198.18.255.253, round and round.
+                to.sin_addr.s_addr = htonl(makeIpv4(198, 18, 0, 0) + next);
+                next = (next + 1) % 65534;
+                ::sendto(sockets[sent % sockets.size()], &byte, 1, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+            }
+            ::usleep(2000);
+        }
+        std::printf("lan ceiling: a plain sender at %.2f of the neighbour-table bound (%.0f a second): "
+                    "%lld overflows in 30 s\n",
+                    share, rate, static_cast<long long>(tableOverflows() - before));
+        std::fflush(stdout);
+    }
+    for (const int fd : sockets)
+        ::close(fd);
+    return 0;
 }
 
 int runAll(int argc, char **argv, int runs, bool large)
@@ -902,6 +978,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--large") == 0) {
             large = true;
+        } else if (std::strcmp(argv[i], "--lan-ceiling") == 0) {
+            return runLanCeiling();
         } else if (std::strcmp(argv[i], "--lan") == 0) {
             // The lan rows alone: they take minutes, the others seconds.
             QCoreApplication app(argc, argv);
@@ -911,7 +989,7 @@ int main(int argc, char **argv)
         } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
             runs = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: %s [--runs N] [--large | --lan]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--runs N] [--large | --lan | --lan-ceiling]\n", argv[0]);
             return 2;
         }
     }
