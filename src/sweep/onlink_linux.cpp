@@ -146,7 +146,6 @@ LinkMap::Link &LinkMap::link(int interfaceIndex)
     char name[IF_NAMESIZE] = {};
     if (!::if_indextoname(unsigned(interfaceIndex), name))
         return link;
-    link.name = name;
     ifreq request{};
     std::memcpy(request.ifr_name, name, sizeof request.ifr_name);
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -156,7 +155,6 @@ LinkMap::Link &LinkMap::link(int interfaceIndex)
     }
     if (fd >= 0)
         ::close(fd);
-
     return link;
 }
 

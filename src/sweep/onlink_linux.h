@@ -66,7 +66,6 @@ private:
     {
         bool arp = false;
         HardwareAddress address{};
-        std::string name;
     };
     Link &link(int interfaceIndex);
     void readNeighbours();
