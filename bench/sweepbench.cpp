@@ -606,29 +606,34 @@ constexpr int LanHosts = 1024;
 // first one's statistics), and how many entries the hosts that answered
 // held on average (those holding a hardware address in this namespace,
 // read ten times a second), which the unresolved ones cannot use.
-// The kernel's neighbour-table overflows so far, over every namespace (the
-// table_fulls column of the first one's statistics, summed over the
-// processors' lines), or -1.
-qint64 tableOverflows()
+// The kernel path's bound on the lan network: at most `limit` neighbour
+// entries (gc_thresh3), each unresolved one living mcast_solicit x
+// retrans_time_ms. A network namespace has no "default" settings to read:
+// the table and its limit are the host's, 1,024 unless changed.
+struct NeighbourTableBound
 {
-    QFile file(QStringLiteral("/proc/1/net/stat/arp_cache"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    qint64 sum = 0;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> fields = lines[i].simplified().split(' ');
-        if (fields.size() >= 13)
-            sum += fields[12].toLongLong(nullptr, 16);
+    double limit = 1024;
+    double lifetimeS = 3;
+
+    static NeighbourTableBound read()
+    {
+        const auto number = [](const char *path, double fallback) {
+            QFile file(QString::fromLatin1(path));
+            const double value = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toDouble() : 0.0;
+            return value > 0 ? value : fallback;
+        };
+        return {number("/proc/sys/net/ipv4/neigh/default/gc_thresh3", 1024),
+                number("/proc/sys/net/ipv4/neigh/vl0/mcast_solicit", 3)
+                    * number("/proc/sys/net/ipv4/neigh/vl0/retrans_time_ms", 1000) / 1000.0};
     }
-    return sum;
-}
+    double perSecond() const { return limit / lifetimeS; }
+};
 
 class TableWatch
 {
 public:
     TableWatch()
-        : m_overflowsAtStart(overflows())
+        : m_overflowsAtStart(netns::neighbourTableOverflows())
         , m_thread([this] {
             while (!m_stop.load()) {
                 m_held += resolvedEntries();
@@ -644,7 +649,7 @@ public:
         if (m_stop.exchange(true))
             return;
         m_thread.join();
-        m_overflowsAtStop = overflows();
+        m_overflowsAtStop = netns::neighbourTableOverflows();
     }
     // Between start and stop; -1 when the statistics cannot be read.
     qint64 overflowsWatched() const
@@ -654,7 +659,6 @@ public:
     double averageHeld() const { return m_samples ? double(m_held) / double(m_samples) : 0.0; }
 
 private:
-    static qint64 overflows() { return tableOverflows(); }
     // "IP address  HW type  Flags ...": flag 0x2 marks an entry with an address.
     static qint64 resolvedEntries()
     {
@@ -746,20 +750,9 @@ QStringList runLan()
                         r == &engine ? "engine, raw and packet sockets" : r == &datagram ? "engine, datagram socket"
                         : r == &fping ? "fping -r 0 -i 0" : "nmap -sn -n");
 
-    // The kernel path's bound: gc_thresh3 neighbour entries per lifetime of
-    // an unresolved one (mcast_solicit x retrans_time_ms).
-    const auto number = [](const char *path) {
-        QFile file(QString::fromLatin1(path));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toDouble() : 0.0;
-    };
-    const double lifetimeS = number("/proc/sys/net/ipv4/neigh/vl0/mcast_solicit")
-        * number("/proc/sys/net/ipv4/neigh/vl0/retrans_time_ms") / 1000.0;
-    // A network namespace has no "default" settings to read: the table and
-    // its limit are the host's, 1,024 unless changed.
-    const double limit = number("/proc/sys/net/ipv4/neigh/default/gc_thresh3") > 0
-        ? number("/proc/sys/net/ipv4/neigh/default/gc_thresh3")
-        : 1024;
-    const double boundS = double(targetsIn(QString::fromLatin1(Link16))) * lifetimeS / limit;
+    const NeighbourTableBound bound = NeighbourTableBound::read();
+    const double limit = bound.limit;
+    const double boundS = double(targetsIn(QString::fromLatin1(Link16))) / bound.perSecond();
     const auto found = [](const Result &r, const char *hosts, bool withTime) {
         return !r.ok ? QStringLiteral("not measured")
                      : QStringLiteral("%1 of %2%3").arg(r.replies).arg(LanHosts).arg(QLatin1String(hosts))
@@ -807,18 +800,11 @@ int runLanCeiling()
         std::printf("lan ceiling: not measured: %s\n", why.c_str());
         return 1;
     }
-    if (tableOverflows() < 0) {
+    if (netns::neighbourTableOverflows() < 0) {
         std::printf("lan ceiling: not measured: the kernel's neighbour statistics cannot be read\n");
         return 1;
     }
-    const auto number = [](const char *path, double fallback) {
-        QFile file(QString::fromLatin1(path));
-        const double value = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toDouble() : 0.0;
-        return value > 0 ? value : fallback;
-    };
-    const double boundPerSecond = number("/proc/sys/net/ipv4/neigh/default/gc_thresh3", 1024)
-        / (number("/proc/sys/net/ipv4/neigh/vl0/mcast_solicit", 3)
-           * number("/proc/sys/net/ipv4/neigh/vl0/retrans_time_ms", 1000) / 1000.0);
+    const double boundPerSecond = NeighbourTableBound::read().perSecond();
     // Each socket's buffer holds the datagrams waiting for their neighbour:
     // enough sockets that none of them fills.
     std::vector<int> sockets;
@@ -831,7 +817,7 @@ int runLanCeiling()
     quint32 next = 0;
     for (const double share : {0.80, 0.85, 0.90, 0.95}) {
         const double rate = share * boundPerSecond;
-        const qint64 before = tableOverflows();
+        const qint64 before = netns::neighbourTableOverflows();
         QElapsedTimer phase;
         phase.start();
         quint64 sent = 0;
@@ -846,7 +832,7 @@ int runLanCeiling()
         }
         std::printf("lan ceiling: a plain sender at %.2f of the neighbour-table bound (%.0f a second): "
                     "%lld overflows in 30 s\n",
-                    share, rate, static_cast<long long>(tableOverflows() - before));
+                    share, rate, static_cast<long long>(netns::neighbourTableOverflows() - before));
         std::fflush(stdout);
     }
     for (const int fd : sockets)

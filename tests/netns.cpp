@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -119,6 +120,23 @@ std::string PeerNamespace::run(const std::vector<std::string> &argv) const
 std::string PeerNamespace::inside(const std::function<void()> &body) const
 {
     return m_fd < 0 ? m_error : elsewhere(m_fd, body);
+}
+
+long long neighbourTableOverflows()
+{
+    std::ifstream statistics("/proc/1/net/stat/arp_cache");
+    std::string line;
+    if (!std::getline(statistics, line))
+        return -1;
+    long long sum = 0;
+    while (std::getline(statistics, line)) {
+        std::istringstream fields(line);
+        std::string field;
+        for (int i = 0; i < 13 && fields >> field; ++i)
+            if (i == 12)
+                sum += std::stoll(field, nullptr, 16);
+    }
+    return sum;
 }
 
 } // namespace vexal::netns

@@ -21,6 +21,11 @@ std::string setPingGroupRange(unsigned first, unsigned last);
 // Runs argv through the shell and waits for it to exit 0.
 std::string runCommand(const std::vector<std::string> &argv);
 
+// The kernel's neighbour-table overflows so far, over every namespace (the
+// table_fulls column of the first one's statistics, summed over the
+// processors' lines), or -1 when they cannot be read.
+long long neighbourTableOverflows();
+
 // A second network namespace with `lo` up; it goes away with this object.
 class PeerNamespace final
 {

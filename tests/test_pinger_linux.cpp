@@ -19,7 +19,6 @@
 #include <fstream>
 #include <future>
 #include <numeric>
-#include <sstream>
 
 #include <dlfcn.h>
 #include <netinet/in.h>
@@ -73,24 +72,6 @@ extern "C" int setsockopt(int fd, int level, int name, const void *value, sockle
 namespace {
 
 constexpr Ipv4 PeerAddress = makeIpv4(198, 51, 100, 2);
-
-// The kernel's count of neighbour-table overflows, over every namespace
-// (the table_fulls column of each processor's line).
-long long tableOverflows()
-{
-    std::ifstream statistics("/proc/1/net/stat/arp_cache");
-    std::string line;
-    std::getline(statistics, line);
-    long long sum = 0;
-    while (std::getline(statistics, line)) {
-        std::istringstream fields(line);
-        std::string field;
-        for (int i = 0; i < 13 && fields >> field; ++i)
-            if (i == 12)
-                sum += std::stoll(field, nullptr, 16);
-    }
-    return sum;
-}
 
 OctetList range(int first, int last)
 {
@@ -366,7 +347,7 @@ TEST_P(LinuxPinger, FindsEveryLiveHostOfAnOnLinkRange)
     Session run(GetParam(), 1000);
     g_sendBufferCap = 0;
     ASSERT_EQ(run.error, "");
-    const long long overflows = tableOverflows();
+    const long long overflows = netns::neighbourTableOverflows();
     int unresolved = 0;
     QTimer sample;
     QObject::connect(&sample, &QTimer::timeout, [&] {
@@ -386,7 +367,7 @@ TEST_P(LinuxPinger, FindsEveryLiveHostOfAnOnLinkRange)
                                      [](Ipv4 a) { return a >= makeIpv4(198, 18, 4, 0); }), run.replies.end());
     EXPECT_EQ(run.replies, live);
     EXPECT_EQ(run.controller.attemptCount(), 8 * 256);
-    EXPECT_EQ(tableOverflows(), overflows) << "the kernel's neighbour table never overflowed";
+    EXPECT_EQ(netns::neighbourTableOverflows(), overflows) << "the kernel's neighbour table never overflowed";
     if (GetParam() == "datagram") {
         // Such a socket holds about 240 requests waiting for their neighbour.
         EXPECT_GE(unresolved, 500) << "unresolved neighbours at most at once";

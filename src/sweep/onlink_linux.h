@@ -29,6 +29,9 @@ struct LinkRoute
     bool known = false;
     int interfaceIndex = 0;
     Ipv4 source = 0;
+
+    // Sending would have the kernel resolve the neighbour with ARP first.
+    bool unresolved() const { return onLink && arp && !known; }
 };
 
 // The kernel's routes, links and neighbours, for the system pinger's LAN

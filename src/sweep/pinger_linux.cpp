@@ -197,6 +197,9 @@ private:
     void prepareBuffers();
     // A channel with a free sequence number at now, opening one if need be.
     Channel *channelWithRoom(qint64 now, qint64 rest);
+    // A further channel, made the current one (on a datagram socket of its
+    // own); null at the limit or when no socket can be had.
+    Channel *openChannel();
     // Moves the next sends to a channel whose socket's buffer has room,
     // opening one if need be, when `full`'s had none for `next`, an
     // unresolved on-link target; false when there is none.
@@ -572,6 +575,11 @@ Channel *LinuxPinger::channelWithRoom(qint64 now, qint64 rest)
             return &channel;
         m_current = (m_current + 1) % m_channels.size();
     }
+    return openChannel();
+}
+
+Channel *LinuxPinger::openChannel()
+{
     if (m_channelsExhausted || int(m_channels.size()) >= MaxChannels)
         return nullptr;
     if (!m_raw) {
@@ -595,10 +603,7 @@ bool LinuxPinger::spreadUnresolved(Channel &full, Ipv4 next, qint64 now)
     // size an unprivileged process may ask for (net.core.wmem_max, 208 KiB
     // on Debian) takes about 500: half of what the neighbour table has room
     // for on a LAN. The rest go through further sockets.
-    if (m_raw)
-        return false;
-    const LinkRoute route = m_links->route(next);
-    if (!route.onLink || !route.arp || route.known)
+    if (m_raw || !m_links->route(next).unresolved())
         return false;
     full.bufferFullAt = now;
     const qint64 stillFull = qint64(LinkMap::RoomFreshMs) * NanosecondsPerMillisecond;
@@ -608,17 +613,7 @@ bool LinuxPinger::spreadUnresolved(Channel &full, Ipv4 next, qint64 now)
             return true;
         }
     }
-    if (m_channelsExhausted || int(m_channels.size()) >= MaxChannels)
-        return false;
-    const int fd = openDatagramSocket();
-    if (fd < 0) {
-        m_channelsExhausted = true;
-        return false;
-    }
-    adoptSocket(fd);
-    addChannel();
-    m_current = m_channels.size() - 1;
-    return true;
+    return openChannel() != nullptr;
 }
 
 qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusals)
@@ -656,7 +651,7 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
         qsizetype run = 0;
         while (done + run < count && run < BatchSize) {
             const LinkRoute route = m_links->route(targets[done + run]);
-            if (!route.onLink || route.known || !route.arp) {
+            if (!route.unresolved()) {
                 ++run;
             } else if (m_packet >= 0) {
                 if (run == 0 && resolve(targets[done], route))
@@ -692,8 +687,7 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
         // The neighbour table is full after all (entries made elsewhere
         // since it was read): an on-link send waits for room as it would
         // have, not for a growing back-off.
-        const LinkRoute route = m_links->route(targets[done]);
-        if (route.onLink && route.arp && !route.known) {
+        if (m_links->route(targets[done]).unresolved()) {
             full = false;
             m_paced = true;
             m_links->noUnresolvedRoom();
