@@ -2,12 +2,14 @@
 // inside private network namespaces that each test builds for itself:
 // nothing sent here can leave them.
 #include "netns.h"
+#include "sweep/onlink_linux.h"
 #include "sweep/pinger.h"
 #include "sweep/stepscheduler.h"
 #include "sweep/sweepcontroller.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 #include <QtEndian>
 #include <QtCore/qtestsupport_core.h>
@@ -320,6 +322,27 @@ TEST_P(LinuxPinger, ASendRefusedAsInvalidWaitsForTheNeighbourTable)
     EXPECT_EQ(run.controller.attemptCount(), 5);
     EXPECT_EQ(run.controller.refusedCount(), 1);
     EXPECT_GE(run.clock.elapsed(), 6000) << "the lasting EINVAL was waited for";
+}
+
+// A reading of the neighbour table between taking room for a batch and
+// sending it cannot see the batch's entries: it must not give that room out
+// a second time. Once the batch has left, a reading counts it by itself.
+TEST(NeighbourRoom, IsNotGivenTwiceToABatchTheTableCannotShowYet)
+{
+    if (const std::string why = netns::enterPrivateNetwork(); !why.empty())
+        GTEST_SKIP() << "no private network namespace: " << why;
+    LinkMap links;
+    int taken = 0;
+    while (links.takeUnresolvedRoom())
+        ++taken;
+    EXPECT_GE(taken, 1000) << "an empty table has the default limit's room less the margin";
+    const auto readAgain = [&] {
+        QThread::msleep(LinkMap::RoomFreshMs + 5);
+        return links.takeUnresolvedRoom();
+    };
+    EXPECT_FALSE(readAgain()) << "all of it taken, nothing sent yet";
+    links.unresolvedSent();
+    EXPECT_TRUE(readAgain()) << "nothing was sent after all";
 }
 
 // A LAN: 198.18.0.0/21 on the link, 2,048 targets (twice the kernel's 1,024

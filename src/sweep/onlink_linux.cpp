@@ -171,6 +171,7 @@ bool LinkMap::takeUnresolvedRoom()
     if (m_room <= 0)
         return false;
     --m_room;
+    ++m_taken;
     return true;
 }
 
@@ -254,7 +255,7 @@ void LinkMap::readNeighbours()
     std::string total;
     if (std::getline(statistics, header) && statistics >> total)
         elsewhere = std::max(0, int(std::stoul(total, nullptr, 16)) - entries);
-    m_room = m_limit - TableMargin - held - elsewhere;
+    m_room = m_limit - TableMargin - held - elsewhere - m_taken;
 }
 
 void LinkMap::readLinkPrefixes()

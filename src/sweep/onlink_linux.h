@@ -59,6 +59,10 @@ public:
     // whatever the timers' settings and slack, so it is watched rather than
     // modelled.
     bool takeUnresolvedRoom();
+    // The sends that took room have been made or given up. Until then a
+    // reading cannot see their entries, so it leaves room for them: one may
+    // come between taking room for a batch and sending it.
+    void unresolvedSent() { m_taken = 0; }
     // The kernel said the table is full after all: no room until read again.
     void noUnresolvedRoom() { m_room = 0; }
 
@@ -81,6 +85,7 @@ private:
     std::unordered_set<quint64> m_known;
     int m_limit = 0;
     int m_room = 0;
+    int m_taken = 0; // room taken since unresolvedSent()
     std::vector<char> m_dump;
     qint64 m_neighboursReadAt = -1;
     // (network, mask) of the main table's routes without a gateway.

@@ -679,6 +679,7 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
         }
         const int room = channel->sequences.roomFor(int(run), now, rest);
         done += sendBatch(*channel, targets.data() + done, room, done, refusals, full);
+        m_links->unresolvedSent();
         drain(channel->socket);
         if (full && m_fullError == EAGAIN && done < count && spreadUnresolved(*channel, targets[done], now))
             full = false;
