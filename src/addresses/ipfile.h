@@ -33,8 +33,9 @@ QByteArray ipFileContents(const AddressSet &lists);
 IPFileWrite writeFileToDisk(const QString &name, const AddressSet &lists);
 
 // The whole file read and held to the rules, or nothing when it is not a
-// regular file (never opened then), cannot be opened or read, ends in the middle of a pair, or holds anything but whole
-// numbers with the list in 0..3 and the position in 1..256.
+// regular file (never opened then), cannot be opened or read, ends in the
+// middle of a pair, or holds anything but whole numbers with the list in
+// 0..3 and the position in 1..256.
 //
 // Reading is lenient beyond what the writer produces: line ends may be LF or
 // CR alone, blanks and tabs may surround a number, blank lines are skipped,

@@ -11,6 +11,30 @@
 
 namespace vexal {
 
+namespace {
+
+// A descriptor for the regular file at path, or -1: anything else there is
+// refused before it is opened. O_NONBLOCK: should a FIFO take the name's
+// place after the check, the open fails or returns at once instead of
+// hanging the window; the second check then refuses it.
+int openRegularFile(const QString &path, int flags)
+{
+    if (path.isEmpty())
+        return -1;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info{};
+    if (::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        return -1;
+    const int fd = ::open(name.constData(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 LockedFile::~LockedFile()
 {
     close();
@@ -19,21 +43,9 @@ LockedFile::~LockedFile()
 LockedFile::OpenResult LockedFile::open(const QString &path, bool truncate)
 {
     close();
-    if (path.isEmpty())
-        return OpenResult::Failed;
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info{};
-    if (::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode))
-        return OpenResult::Failed;
-    // O_NONBLOCK: should a FIFO take the name's place after the check, the
-    // open fails or returns at once instead of hanging the window.
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    const int fd = openRegularFile(path, O_WRONLY | O_CREAT);
     if (fd < 0)
         return OpenResult::Failed;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return OpenResult::Failed;
-    }
     // flock() locks belong to the open file description, so a second open in
     // this very process conflicts too. A file system that cannot lock at all
     // (EINVAL, ENOLCK) still gets its log: the lock only guards against a
@@ -93,17 +105,10 @@ LockedFile::WriteResult LockedFile::failed(int error)
 
 bool openRegularFileForReading(QFile &file, const QString &path)
 {
-    if (path.isEmpty())
-        return false;
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info{};
-    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = openRegularFile(path, O_RDONLY);
     if (fd < 0)
         return false;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
-        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return false;
     }

@@ -144,6 +144,20 @@ TextLog::Status TextLog::close()
     return status;
 }
 
+TextLog::Status TextLog::reserve(qsizetype bytes)
+{
+    // A line goes into the buffer whole, so a flush never cuts one in two.
+    if (bytes <= m_capacity - m_used)
+        return Status::Ok;
+    // A full disk ends the run; any other failure keeps the line waiting
+    // with the others.
+    if (!m_failing && flush() == Status::DiskFull)
+        return Status::DiskFull;
+    if (bytes > m_capacity - m_used)
+        makeRoom(bytes);
+    return Status::Ok;
+}
+
 void TextLog::makeRoom(qsizetype bytes)
 {
     qsizetype capacity = m_capacity;
@@ -157,16 +171,8 @@ void TextLog::makeRoom(qsizetype bytes)
 
 TextLog::Status TextLog::appendLine(QStringView text, QByteArrayView tail)
 {
-    // A line goes into the buffer whole, so a flush never cuts one in two.
-    const qsizetype room = m_encoder.requiredSpace(text.size()) + tail.size();
-    if (room > m_capacity - m_used) {
-        // A full disk ends the run; any other failure keeps the line waiting
-        // with the others.
-        if (!m_failing && flush() == Status::DiskFull)
-            return Status::DiskFull;
-        if (room > m_capacity - m_used)
-            makeRoom(room);
-    }
+    if (const Status status = reserve(m_encoder.requiredSpace(text.size()) + tail.size()); status != Status::Ok)
+        return status;
     char *end = m_encoder.appendToBuffer(m_buffer.get() + m_used, text);
     std::memcpy(end, tail.data(), size_t(tail.size()));
     m_used = end + tail.size() - m_buffer.get();
@@ -177,17 +183,12 @@ TextLog::Status TextLog::appendLine(QStringView text, QByteArrayView tail)
 TextLog::Status TextLog::appendLine(QByteArrayView head, QByteArrayView tail)
 {
     // As above, for a line whose head is bytes already: no encoder needed.
-    const qsizetype room = head.size() + tail.size();
-    if (room > m_capacity - m_used) {
-        if (!m_failing && flush() == Status::DiskFull)
-            return Status::DiskFull;
-        if (room > m_capacity - m_used)
-            makeRoom(room);
-    }
+    if (const Status status = reserve(head.size() + tail.size()); status != Status::Ok)
+        return status;
     char *end = m_buffer.get() + m_used;
     std::memcpy(end, head.data(), size_t(head.size()));
     std::memcpy(end + head.size(), tail.data(), size_t(tail.size()));
-    m_used += room;
+    m_used += head.size() + tail.size();
     ++m_lines;
     return Status::Ok;
 }

@@ -69,6 +69,9 @@ public:
 private:
     Status appendLine(QStringView text, QByteArrayView tail);
     Status appendLine(QByteArrayView head, QByteArrayView tail);
+    // Room in the buffer for a line of `bytes`: flushed first when full,
+    // grown while writes fail; DiskFull when the flush met a full disk.
+    Status reserve(qsizetype bytes);
     void makeRoom(qsizetype bytes);
 
     LockedFile m_file;

@@ -760,10 +760,10 @@ int LinuxPinger::sendBatch(Channel &channel, const Ipv4 *targets, int count, qsi
          * 6.6 (Debian 12's 6.1 as released among them); 6.6 and the stable
          * kernels that took the change pass on the neighbour code's ENOBUFS.
          * Nothing else in a valid request to a valid address draws EINVAL,
-         * so it waits like a full
-         * queue, until the table's unresolved entries had time to fail and be
-         * reclaimed. One that outlasts that refuses this target, and every
-         * further one at once until a send leaves again.
+         * so it waits like a full queue, until the table's unresolved entries
+         * had time to fail and be reclaimed. One that outlasts that refuses
+         * this target, and every further one at once until a send leaves
+         * again.
          */
         if (error == EINVAL) {
             const qint64 now = monotonicNanoseconds();
@@ -1063,16 +1063,24 @@ void LinuxPinger::pumpArp()
         m_arpTimer.start(millisecondsUntil(m_asked.front().first, now));
 }
 
+// Where a frame of `protocol` goes on the link: to one neighbour, or to all.
+constexpr HardwareAddress Broadcast{0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+sockaddr_ll linkDestination(quint16 protocol, int interfaceIndex, const HardwareAddress &to)
+{
+    sockaddr_ll destination{};
+    destination.sll_family = AF_PACKET;
+    destination.sll_protocol = htons(protocol);
+    destination.sll_ifindex = interfaceIndex;
+    destination.sll_halen = quint8(to.size());
+    std::copy(to.begin(), to.end(), destination.sll_addr);
+    return destination;
+}
+
 bool LinuxPinger::askArp(Ipv4 target, const Resolving &entry)
 {
     const std::optional<HardwareAddress> ours = m_links->hardwareAddress(entry.interfaceIndex);
     const auto request = arpRequest(ours.value_or(HardwareAddress{}), entry.source, target);
-    sockaddr_ll to{};
-    to.sll_family = AF_PACKET;
-    to.sll_protocol = htons(ETH_P_ARP);
-    to.sll_ifindex = entry.interfaceIndex;
-    to.sll_halen = 6;
-    std::fill_n(to.sll_addr, 6, 0xff);
+    const sockaddr_ll to = linkDestination(ETH_P_ARP, entry.interfaceIndex, Broadcast);
     if (::sendto(m_packet, request.data(), request.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0
         && (errno == ENOBUFS || errno == EAGAIN || errno == EWOULDBLOCK))
         return false; // a full device queue: the same try, a little later
@@ -1121,12 +1129,7 @@ void LinuxPinger::sendResolvedEchoes()
                         channel->sequences.nextSequence(), tag);
         writeIpv4Header(std::span<quint8, 20>(m_frame.data(), 20), due.source, due.target, m_ipIdentification++,
                         size);
-        sockaddr_ll to{};
-        to.sll_family = AF_PACKET;
-        to.sll_protocol = htons(ETH_P_IP);
-        to.sll_ifindex = due.interfaceIndex;
-        to.sll_halen = 6;
-        std::copy(due.address.begin(), due.address.end(), to.sll_addr);
+        const sockaddr_ll to = linkDestination(ETH_P_IP, due.interfaceIndex, due.address);
         if (::sendto(m_packet, m_frame.data(), 20 + size, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0) {
             if (errno == ENOBUFS || errno == EAGAIN || errno == EWOULDBLOCK)
                 break;
