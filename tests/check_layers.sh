@@ -1,6 +1,6 @@
 #!/bin/sh
 # Holds the source tree to its layers: an include between folders only points
-# down (app -> windows -> run -> sweep -> addresses, logging -> common), and no
+# down (app -> windows -> run, helper -> sweep -> addresses, logging -> common), and no
 # file of the core (every folder below windows) includes a Qt Gui or Widgets
 # header, so the core builds and runs with Qt Core alone.
 #
@@ -17,7 +17,7 @@ rank() {
         common) echo 0 ;;
         addresses | logging) echo 1 ;;
         sweep) echo 2 ;;
-        run) echo 3 ;;
+        run | helper) echo 3 ;;
         windows) echo 4 ;;
         app) echo 5 ;;
         *) echo unknown ;;

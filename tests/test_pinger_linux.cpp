@@ -2,7 +2,7 @@
 // inside private network namespaces that each test builds for itself:
 // nothing sent here can leave them.
 #include "netns.h"
-#include "sweep/onlink_linux.h"
+#include "sweep/neighbourtable_linux.h"
 #include "sweep/pinger.h"
 #include "sweep/stepscheduler.h"
 #include "sweep/sweepcontroller.h"
@@ -331,17 +331,17 @@ TEST(NeighbourRoom, IsNotGivenTwiceToABatchTheTableCannotShowYet)
 {
     if (const std::string why = netns::enterPrivateNetwork(); !why.empty())
         GTEST_SKIP() << "no private network namespace: " << why;
-    LinkMap links;
+    NeighbourTable table;
     int taken = 0;
-    while (links.takeUnresolvedRoom())
+    while (table.takeUnresolvedRoom())
         ++taken;
     EXPECT_GE(taken, 1000) << "an empty table has the default limit's room less the margin";
     const auto readAgain = [&] {
-        QThread::msleep(LinkMap::RoomFreshMs + 5);
-        return links.takeUnresolvedRoom();
+        QThread::msleep(NeighbourTable::RoomFreshMs + 5);
+        return table.takeUnresolvedRoom();
     };
     EXPECT_FALSE(readAgain()) << "all of it taken, nothing sent yet";
-    links.unresolvedSent();
+    table.unresolvedSent();
     EXPECT_TRUE(readAgain()) << "nothing was sent after all";
 }
 
@@ -399,6 +399,8 @@ TEST_P(LinuxPinger, FindsEveryLiveHostOfAnOnLinkRange)
     EXPECT_EQ(netns::runCommand({"sh", "-c", "! ip neigh show dev vx0 | grep -E \"FAILED|INCOMPLETE\""}), "");
 
     peers({"sysctl", "-qw", "net.ipv4.conf.all.arp_ignore=8"});
+    // The sweep left the live hosts' entries behind, made by the kernel.
+    ours({"ip", "neigh", "flush", "dev", "vx0"});
     ours({"ip", "neigh", "replace", "198.18.6.1", "lladdr", "02:00:00:00:18:01", "dev", "vx0", "nud", "permanent"});
     run.replies.clear();
     run.controller.begin({range(198, 198), range(18, 18), range(6, 6), range(1, 2)}, 0, false);

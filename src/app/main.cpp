@@ -22,15 +22,16 @@
 
 int main(int argc, char *argv[])
 {
-    // Open first, then drop, as ping does: the sockets that take a privilege
-    // are opened before anything a user controls is read or loaded (the
-    // command line, Qt's plugins, styles and themes), none of which then
-    // runs with it.
-    vexal::PrivilegedSockets privileged = vexal::openPrivilegedSockets();
-    if (const std::string why = vexal::dropPrivileges(); !why.empty()) {
-        std::fprintf(stderr, "%s\n", why.c_str());
+    // A privilege this program was installed with belongs on its helper
+    // now: it is given up before anything is opened, read or loaded (the
+    // command line, Qt's plugins, styles and themes).
+    const vexal::PrivilegeDrop drop = vexal::dropPrivileges();
+    if (!drop.error.empty()) {
+        std::fprintf(stderr, "%s\n", drop.error.c_str());
         return 1;
     }
+    if (!drop.notice.empty())
+        std::fprintf(stderr, "%s\n", drop.notice.c_str());
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -82,7 +83,7 @@ int main(int argc, char *argv[])
     vexal::SystemClock clock;
     vexal::LogSettings logSettings;
     vexal::TimerStepScheduler scheduler;
-    const std::unique_ptr<vexal::Pinger> pinger = vexal::createSystemPinger(privileged.rawIcmp, privileged.packet);
+    const std::unique_ptr<vexal::Pinger> pinger = vexal::createSystemPinger();
 
     vexal::MainWindow window({*dialogs, *pinger, scheduler, clock, logSettings}, commandLine);
     QObject::connect(&window, &vexal::MainWindow::endProcessRequested, &app, &QApplication::exit);

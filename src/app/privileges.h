@@ -1,33 +1,28 @@
 #pragma once
 
-#include "sweep/preopenedsocket.h"
-
 #include <string>
 
 namespace vexal {
 
-// Every socket the process may need that takes a privilege to open. main()
-// opens them first thing, as ping does, and hands each to what uses it; the
-// privilege is given up before anything a user controls is read or loaded.
-struct PrivilegedSockets
+// What dropPrivileges() did.
+struct PrivilegeDrop
 {
-    // The system pinger's fallback where ICMP datagram sockets are refused.
-    PreopenedSocket rawIcmp;
-    // With the raw socket, ARP for on-link targets; useless without it.
-    PreopenedSocket packet;
+    // Empty, or why the privileges could not be given up; the process must
+    // then not go on.
+    std::string error;
+    // Empty, or a line for standard error: the privileges it found and gave
+    // up (an install made when the capability still belonged on this
+    // program), and where the capability belongs now.
+    std::string notice;
 };
 
-PrivilegedSockets openPrivilegedSockets();
-
-// For a process whose real user is not root: goes back to that user if the
-// binary is set-user-ID, then gives up every capability (effective,
-// permitted, inheritable) and sets no-new-privileges, so that no plugin,
-// theme or child ever runs with them, and makes the process undumpable, so
-// that no other process of the user can take its raw socket. A process started by root keeps what
-// it has (an administrator gains nothing from the drop and would lose access
-// to the folders it logs into), and one that holds no privilege is left as
-// it is. Returns an empty string, or why the privileges could not be given
-// up; the process must then not go on.
-std::string dropPrivileges();
+// This program holds no privilege: the privileged sockets are the helper
+// program's. One started with some anyway (a file capability, a set-user-ID
+// or set-group-ID bit, capabilities handed down) gives them up first thing,
+// before it opens anything: back to the user and group who started it, and
+// no capability left. Root, started as root (sudo vexal), keeps its rights,
+// which the folders it logs into may need, and opens its raw socket itself.
+// No-new-privileges is left unset: it would void the helper's capability.
+PrivilegeDrop dropPrivileges();
 
 } // namespace vexal

@@ -1,6 +1,6 @@
 #include "app/privileges.h"
 
-#include "sweep/pinger.h"
+#include "sweep/pingers_linux.h"
 
 #include <cerrno>
 #include <cstring>
@@ -30,43 +30,52 @@ bool holdsCapabilities()
     return holds;
 }
 
-} // namespace
-
-PrivilegedSockets openPrivilegedSockets()
+void said(std::string &words, const char *what)
 {
-    PrivilegedSockets sockets{openRawIcmpSocket(), {}};
-    if (sockets.rawIcmp.fd >= 0)
-        sockets.packet = openPacketSocket();
-    return sockets;
+    words += (words.empty() ? "" : ", ") + std::string(what);
 }
 
-std::string dropPrivileges()
+} // namespace
+
+PrivilegeDrop dropPrivileges()
 {
+    PrivilegeDrop drop;
+    std::string gaveUp;
     const uid_t user = ::getuid();
     if (user == 0)
-        return {};
-    const bool setUserId = ::geteuid() != user;
-    if (!setUserId && !holdsCapabilities())
-        return {};
-    // Saved user ID included, so the process cannot switch back.
-    if (setUserId && ::setresuid(user, user, user) != 0)
-        return failure("setresuid");
-    cap_t none = ::cap_init();
-    const bool dropped = none && ::cap_set_proc(none) == 0;
-    ::cap_free(none);
-    if (!dropped)
-        return failure("cap_set_proc");
-    // File capabilities and set-user-ID bits no longer work for this process
-    // or anything it starts (a browser from the About window included).
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
-        return failure("PR_SET_NO_NEW_PRIVS");
-    // The raw socket stays a privilege. A capability no longer shields the
-    // process from the user's other processes, and the kernel leaves one
-    // that gained a file capability dumpable: ptrace() or pidfd_getfd()
-    // would hand them the socket. Not dumpable, only root may attach.
-    if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0)
-        return failure("PR_SET_DUMPABLE");
-    return {};
+        return drop;
+    const gid_t group = ::getgid();
+    if (::getegid() != group) {
+        said(gaveUp, "set-group-ID");
+        // Saved group ID included, so the process cannot switch back; the
+        // group goes first, while the user may still change it.
+        if (::setresgid(group, group, group) != 0) {
+            drop.error = failure("setresgid");
+            return drop;
+        }
+    }
+    if (::geteuid() != user) {
+        said(gaveUp, ::geteuid() == 0 ? "set-user-ID root" : "set-user-ID");
+        if (::setresuid(user, user, user) != 0) {
+            drop.error = failure("setresuid");
+            return drop;
+        }
+    }
+    if (holdsCapabilities()) {
+        said(gaveUp, "a capability");
+        cap_t none = ::cap_init();
+        const bool dropped = none && ::cap_set_proc(none) == 0;
+        ::cap_free(none);
+        if (!dropped || (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL)) {
+            drop.error = failure("cap_set_proc");
+            return drop;
+        }
+    }
+    if (!gaveUp.empty())
+        drop.notice = "Vexal: gave up the privilege this program was installed with (" + gaveUp
+            + "); the capability belongs on its helper now: sudo setcap cap_net_raw+ep "
+            + helperProgramPath().toLocal8Bit().toStdString();
+    return drop;
 }
 
 } // namespace vexal

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "common/ipv4.h"
-#include "sweep/preopenedsocket.h"
 
 #include <QObject>
 #include <QString>
@@ -19,6 +18,8 @@ struct SendRefusal
     // Position in the targets handed to send().
     qsizetype index = 0;
     QString reason;
+    // The errno behind it, where the system gave one.
+    int error = 0;
 };
 using SendRefusals = std::vector<SendRefusal>;
 
@@ -54,9 +55,10 @@ public:
     // Sends one request to each target, in order, as far as that is possible
     // now, and returns how many targets it dealt with: sent, or refused for
     // good (those are appended to refusals). The others, from the returned
-    // position on, could not be sent yet (a full queue, or every sequence
-    // number in use); offer them again after ready(). Never re-enters the
-    // caller: replies are reported from the event loop.
+    // position on, could not be sent yet (a full queue, every sequence
+    // number in use, or a helper process still at work on them); offer the
+    // same targets again, in the same order, after ready(). Never re-enters
+    // the caller: replies are reported from the event loop.
     virtual qsizetype send(std::span<const Ipv4> targets, SendRefusals &refusals) = 0;
     // One target; true when its request left.
     bool send(Ipv4 target);
@@ -80,21 +82,10 @@ signals:
     void ready();
 };
 
-// The operating system's pinger; defined once per platform. `raw` is the
-// raw ICMP socket opened by openRawIcmpSocket() before the process gave up
-// the privilege it takes, or the error that refused it; the pinger owns it
-// from then on and uses it only where the datagram socket is refused.
-// Without one, the pinger opens its raw socket itself when it needs it, as a
-// process that keeps its privilege may.
-// `packet` is the link-layer socket of openPacketSocket(), opened likewise:
-// with the raw socket, on-link targets are asked by ARP through it first.
-std::unique_ptr<Pinger> createSystemPinger(PreopenedSocket raw = {}, PreopenedSocket packet = {},
-                                           QObject *parent = nullptr);
-// The one raw ICMP socket the system pinger may fall back to. It lets
-// nothing in until the pinger takes it into use.
-PreopenedSocket openRawIcmpSocket();
-// A link-layer socket for ARP and for echo requests framed for a neighbour
-// resolved that way; it receives nothing until the pinger takes it.
-PreopenedSocket openPacketSocket();
+// The operating system's pinger, defined once per platform. On Linux: ICMP
+// datagram sockets where the system allows them; where it refuses them, a
+// raw socket of its own for root, and otherwise the small privileged helper
+// program, so that this process never holds a privileged socket.
+std::unique_ptr<Pinger> createSystemPinger(QObject *parent = nullptr);
 
 } // namespace vexal

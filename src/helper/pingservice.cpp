@@ -1,0 +1,197 @@
+#include "helper/pingservice.h"
+
+#include <QAbstractEventDispatcher>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdio>
+
+#include <sys/socket.h>
+
+namespace vexal {
+
+namespace {
+
+// While this much waits to reach Vexal, nothing more is read from it.
+constexpr std::size_t MaxOutboxBytes = 4 * 1024 * 1024;
+// Refused messages are told on standard error up to this many times.
+constexpr int RefusalsTold = 10;
+
+} // namespace
+
+PingService::PingService(int fd, Pinger &pinger, QObject *parent)
+    : QObject(parent)
+    , m_fd(fd)
+    , m_pinger(pinger)
+{
+    m_buffer.resize(helper::MaxMessageBytes + 1);
+    m_queue.reserve(MaxQueued);
+    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &PingService::onReadable);
+    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &PingService::flush);
+
+    connect(&m_pinger, &Pinger::replied, this, [this](quint32 address) {
+        m_report.replies.push_back(address);
+        if (int(m_report.replies.size()) >= helper::MaxRepliesPerMessage)
+            report();
+    });
+    connect(&m_pinger, &Pinger::settled, this, [this] { m_report.settled = true; });
+    connect(&m_pinger, &Pinger::ready, this, &PingService::pump);
+    // Whatever happened in one turn of the event loop (a drain of replies,
+    // an expiry) goes to Vexal in one report before the helper sleeps.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            [this] { report(); });
+}
+
+PingService::~PingService()
+{
+    delete m_readNotifier;
+    delete m_writeNotifier;
+}
+
+void PingService::greet(const helper::Hello &hello)
+{
+    post(hello);
+    flush();
+}
+
+void PingService::onReadable()
+{
+    for (int i = 0; i < 64; ++i) {
+        const ssize_t length = ::recv(m_fd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT);
+        if (length < 0 && errno == EINTR)
+            continue;
+        if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (length <= 0) {
+            m_readNotifier->setEnabled(false);
+            emit peerGone();
+            return;
+        }
+        const std::optional<helper::ToHelper> message =
+            std::size_t(length) <= helper::MaxMessageBytes
+            ? helper::decodeToHelper(std::span(m_buffer.data(), std::size_t(length)))
+            : std::nullopt;
+        if (message)
+            handle(*message);
+        else
+            refuse("a message that is not one of Vexal's");
+        if (m_outboxBytes > MaxOutboxBytes) {
+            // Vexal is behind: no more work until it has read what is done.
+            m_readNotifier->setEnabled(false);
+            break;
+        }
+    }
+}
+
+void PingService::handle(const helper::ToHelper &message)
+{
+    if (const auto *configure = std::get_if<helper::Configure>(&message)) {
+        m_pinger.setTimeout(int(configure->timeoutMs));
+        m_pinger.setPacketSize(configure->dataBytes);
+    } else if (const auto *send = std::get_if<helper::Send>(&message)) {
+        if (m_queue.size() - m_queueHead + send->targets.size() > std::size_t(MaxQueued)) {
+            refuse("more targets than it holds at once");
+            return;
+        }
+        m_queue.insert(m_queue.end(), send->targets.begin(), send->targets.end());
+        pump();
+    } else if (const auto *cancel = std::get_if<helper::Cancel>(&message)) {
+        m_pinger.cancel();
+        m_queue.clear();
+        m_queueHead = 0;
+        m_report = helper::Report{};
+        m_report.epoch = cancel->epoch;
+        m_reportedOutstanding = 0;
+    } else if (const auto *collect = std::get_if<helper::Collect>(&message)) {
+        m_pinger.collect();
+        report(true);
+        post(helper::Collected{m_report.epoch, collect->token});
+        flush();
+    }
+}
+
+void PingService::refuse(const char *why)
+{
+    if (++m_refusedMessages <= RefusalsTold) {
+        std::fprintf(stderr, "vexal-ping: refused %s%s\n", why,
+                     m_refusedMessages == RefusalsTold ? " (no more of these are told)" : "");
+        std::fflush(stderr);
+    }
+}
+
+void PingService::pump()
+{
+    while (m_queueHead < m_queue.size()) {
+        m_refusals.clear();
+        const std::span<const Ipv4> waiting(m_queue.data() + m_queueHead, m_queue.size() - m_queueHead);
+        const qsizetype dealt = m_pinger.send(waiting, m_refusals);
+        for (const SendRefusal &refusal : m_refusals) {
+            // The system's reason is sent as its number; Vexal words it.
+            if (int(m_report.refusals.size()) >= helper::MaxRefusalsPerMessage)
+                report();
+            m_report.refusals.push_back(
+                {quint32(m_report.dealt + quint32(refusal.index)), refusal.error > 0 ? refusal.error : EIO});
+        }
+        m_report.dealt += quint32(dealt);
+        m_queueHead += std::size_t(dealt);
+        if (dealt < qsizetype(waiting.size()))
+            break; // the pinger says ready() when it takes more
+    }
+    if (m_queueHead == m_queue.size()) {
+        m_queue.clear();
+        m_queueHead = 0;
+    }
+}
+
+void PingService::report(bool evenIfUnchanged)
+{
+    const qint64 outstanding = m_pinger.outstanding();
+    if (!evenIfUnchanged && m_report.dealt == 0 && m_report.replies.empty() && !m_report.settled
+        && outstanding == m_reportedOutstanding)
+        return;
+    m_report.outstanding = quint32(outstanding);
+    m_report.drainMs = quint32(m_pinger.drainMilliseconds());
+    post(m_report);
+    m_reportedOutstanding = outstanding;
+    const quint32 epoch = m_report.epoch;
+    m_report = helper::Report{};
+    m_report.epoch = epoch;
+    flush();
+}
+
+void PingService::post(const helper::FromHelper &message)
+{
+    std::vector<quint8> bytes;
+    helper::encode(message, bytes);
+    m_outboxBytes += bytes.size();
+    m_outbox.push_back(std::move(bytes));
+}
+
+void PingService::flush()
+{
+    while (!m_outbox.empty()) {
+        const std::vector<quint8> &bytes = m_outbox.front();
+        if (::send(m_fd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) {
+                m_writeNotifier->setEnabled(true);
+                return;
+            }
+            // The peer is gone; the read side says so.
+            m_outbox.clear();
+            m_outboxBytes = 0;
+            break;
+        }
+        m_outboxBytes -= bytes.size();
+        m_outbox.pop_front();
+    }
+    m_writeNotifier->setEnabled(false);
+    if (m_outboxBytes <= MaxOutboxBytes / 2 && !m_readNotifier->isEnabled())
+        m_readNotifier->setEnabled(true);
+}
+
+} // namespace vexal

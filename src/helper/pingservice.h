@@ -1,0 +1,66 @@
+#pragma once
+
+#include "sweep/helperprotocol.h"
+#include "sweep/pinger.h"
+
+#include <QObject>
+
+#include <deque>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace vexal {
+
+// The helper's side of its socket: takes Vexal's messages, has the pinger
+// send what they ask, and reports back. It trusts nothing it is sent: a
+// message that does not decode, or asks for more than the helper agrees to
+// do, is refused and the helper goes on; it stops reading while Vexal is
+// behind with the reports; and it ends when its peer goes away.
+class PingService final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `fd` is the socket, `pinger` open already.
+    PingService(int fd, Pinger &pinger, QObject *parent = nullptr);
+    ~PingService() override;
+
+    // Sends the hello; the first thing Vexal reads.
+    void greet(const helper::Hello &hello);
+
+    // Targets the helper holds for the pinger at most; a peer that sends
+    // more is refused.
+    static constexpr int MaxQueued = 8192;
+
+signals:
+    // The peer has closed its end: the helper's work is over.
+    void peerGone();
+
+private:
+    void onReadable();
+    void handle(const helper::ToHelper &message);
+    void refuse(const char *why);
+    void pump();
+    // Sends the report when there is something new to say.
+    void report(bool evenIfUnchanged = false);
+    void post(const helper::FromHelper &message);
+    void flush();
+
+    const int m_fd;
+    Pinger &m_pinger;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    std::vector<quint8> m_buffer;
+    std::deque<std::vector<quint8>> m_outbox;
+    std::size_t m_outboxBytes = 0;
+
+    std::vector<Ipv4> m_queue;
+    std::size_t m_queueHead = 0;
+    SendRefusals m_refusals;
+    helper::Report m_report;
+    qint64 m_reportedOutstanding = 0;
+    int m_refusedMessages = 0;
+};
+
+} // namespace vexal

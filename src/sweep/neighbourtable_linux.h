@@ -1,0 +1,59 @@
+#pragma once
+
+#include "common/ipv4.h"
+
+#include <QtGlobal>
+
+#include <unordered_set>
+#include <vector>
+
+namespace vexal {
+
+// The kernel's IPv4 neighbour table as the pinger needs it: which neighbours
+// it knows, and how many more unresolved entries it has room for before it
+// overflows (Linux only).
+//
+// The room is gc_thresh3, less a margin, less the entries the kernel cannot
+// reclaim for a new one (unresolved ones, those of hosts that answered a
+// moment ago, those of other namespaces) as last read, less the unresolved
+// sends since. The table is read again once that room is used up, at most
+// every RoomFreshMs: entries leave it as they fail, whatever the timers'
+// settings and slack, so it is watched rather than modelled.
+class NeighbourTable final
+{
+public:
+    NeighbourTable();
+    ~NeighbourTable();
+    NeighbourTable(const NeighbourTable &) = delete;
+    NeighbourTable &operator=(const NeighbourTable &) = delete;
+
+    // A usable entry (permanent, static, reachable, stale) for the address on
+    // the interface, as read at most NeighboursFreshMs ago.
+    bool knows(int interfaceIndex, Ipv4 address);
+    // Room for one more unresolved entry, which is then counted as taken.
+    bool takeUnresolvedRoom();
+    // The sends that took room have been made or given up. Until then a
+    // reading cannot see their entries, so it leaves room for them: one may
+    // come between taking room for a batch and sending it.
+    void unresolvedSent() { m_taken = 0; }
+    // The kernel said the table is full after all: no room until read again.
+    void noUnresolvedRoom() { m_room = 0; }
+
+    static constexpr int RoomFreshMs = 20;
+    static constexpr int NeighboursFreshMs = 500;
+
+private:
+    void read();
+
+    int m_netlink = -1;
+    quint32 m_sequence = 0;
+    // (interface index << 32) | address of every usable entry.
+    std::unordered_set<quint64> m_known;
+    qint64 m_limit = 0;
+    qint64 m_room = 0;
+    qint64 m_taken = 0;
+    std::vector<char> m_dump;
+    qint64 m_readAt = -1;
+};
+
+} // namespace vexal

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "sweep/pinger.h"
+#include "sweep/preopenedsocket.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace vexal {
+
+// The Linux pingers behind createSystemPinger(), for the helper program, the
+// tests and the benchmark, which choose one themselves.
+
+// In this process: ICMP datagram sockets where the system allows them, a raw
+// socket where it refuses them (root; or `raw`, opened ahead). With a raw
+// socket, on-link targets are asked by ARP through `packet` (or a packet
+// socket it opens itself) before their echo request goes through the kernel.
+std::unique_ptr<Pinger> createLocalPinger(PreopenedSocket raw = {}, PreopenedSocket packet = {},
+                                          QObject *parent = nullptr);
+// The raw socket alone, as the helper program holds it.
+std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PreopenedSocket packet, QObject *parent = nullptr);
+// Through the helper program at `program`, started when the pinger opens.
+// `datagramError` is why this process may not have an ICMP datagram socket,
+// for a refusal that says what to do; 0 when it was not asked for one.
+std::unique_ptr<Pinger> createHelperPinger(const QString &program, int datagramError = 0, QObject *parent = nullptr);
+
+// The helper program of this installation: found from this executable's
+// own place, as installed, in the build tree and in a moved install alike,
+// and never through PATH.
+QString helperProgramPath();
+
+// The one raw ICMP socket; it lets nothing in until a pinger takes it.
+PreopenedSocket openRawIcmpSocket();
+// A link-layer socket for ARP, filtered to ARP replies addressed to this
+// host; it receives nothing until a pinger binds it.
+PreopenedSocket openPacketSocket();
+
+// The refusal Start shows when no socket could be had: the datagram socket
+// refused with `datagramError`, the raw one with `rawError` (by the helper
+// when `throughHelper`), and what to do about it: among others, grant the
+// capability to `capabilityHolder`, the program that needs it.
+QString icmpRefusedText(int datagramError, int rawError, const QString &capabilityHolder, bool throughHelper);
+
+} // namespace vexal
