@@ -49,6 +49,7 @@ packages=(
     libsqlite3-dev sqlite3
     googletest libgtest-dev
     iproute2 libcap-dev libcap2-bin procps
+    nftables                                             # the firewall the on-link tests sweep behind
     desktop-file-utils
     dpkg-dev file lintian appstream man-db groff-base    # the package: built and checked
     fping
