@@ -55,8 +55,6 @@ Confinement confineHelper()
     }
 
     held.raw = openRawIcmpSocket();
-    if (held.raw.fd >= 0)
-        held.packet = openPacketSocket();
 
     // The group first: once the user is given up, the group can no longer be.
     const gid_t group = ::getgid();
@@ -65,12 +63,15 @@ Confinement confineHelper()
     const uid_t user = ::getuid();
     if (held.error.empty() && ::geteuid() != user && ::setresuid(user, user, user) != 0)
         held.error = failure("setresuid");
-    // Every capability, root's too: the sockets are open, and nothing the
-    // helper does from here on needs one.
-    cap_t none = ::cap_init();
-    if (held.error.empty() && (!none || ::cap_set_proc(none) != 0))
+    // Every capability, root's too, but cap_net_raw kept permitted and not
+    // effective, for the packet sockets of ARP; it gives nothing the raw
+    // socket does not already give.
+    cap_t kept = ::cap_init();
+    const cap_value_t raw[] = {CAP_NET_RAW};
+    if (held.error.empty()
+        && (!kept || ::cap_set_flag(kept, CAP_PERMITTED, 1, raw, CAP_SET) != 0 || ::cap_set_proc(kept) != 0))
         held.error = failure("cap_set_proc");
-    ::cap_free(none);
+    ::cap_free(kept);
     if (held.error.empty() && ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL)
         held.error = failure("PR_CAP_AMBIENT_CLEAR_ALL");
     if (held.error.empty() && ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
@@ -80,13 +81,34 @@ Confinement confineHelper()
     if (held.error.empty() && ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0)
         held.error = failure("PR_SET_DUMPABLE");
     if (!held.error.empty()) {
-        for (const int fd : {held.raw.fd, held.packet.fd})
-            if (fd >= 0)
-                ::close(fd);
+        if (held.raw.fd >= 0)
+            ::close(held.raw.fd);
         held.raw = {};
-        held.packet = {};
+        return held;
+    }
+    if (held.raw.fd >= 0) {
+        const PreopenedSocket trial = openPacketSocketForArp();
+        held.packetError = trial.error;
+        if (trial.fd >= 0)
+            ::close(trial.fd);
     }
     return held;
+}
+
+PreopenedSocket openPacketSocketForArp()
+{
+    cap_t raised = ::cap_get_proc();
+    const cap_value_t raw[] = {CAP_NET_RAW};
+    if (!raised || ::cap_set_flag(raised, CAP_EFFECTIVE, 1, raw, CAP_SET) != 0 || ::cap_set_proc(raised) != 0) {
+        const int error = errno;
+        ::cap_free(raised);
+        return {-1, error != 0 ? error : EPERM};
+    }
+    const PreopenedSocket opened = openPacketSocket();
+    ::cap_set_flag(raised, CAP_EFFECTIVE, 1, raw, CAP_CLEAR);
+    ::cap_set_proc(raised);
+    ::cap_free(raised);
+    return opened;
 }
 
 } // namespace vexal

@@ -26,11 +26,11 @@ int main(int, char *argv[])
     char *arguments[] = {argv[0], nullptr};
     QCoreApplication app(argc, arguments);
 
-    const std::unique_ptr<vexal::Pinger> pinger = vexal::createRawPinger(confined.raw, confined.packet);
+    const std::unique_ptr<vexal::Pinger> pinger = vexal::createRawPinger(confined.raw, &vexal::openPacketSocketForArp);
     const bool opened = pinger->open();
     vexal::PingService service(0, *pinger);
     const int rawError = confined.raw.error != 0 ? confined.raw.error : opened ? 0 : EIO;
-    service.greet({vexal::helper::ProtocolVersion, rawError, confined.packet.error});
+    service.greet({vexal::helper::ProtocolVersion, rawError, confined.packetError});
     if (!opened)
         return 1;
     QObject::connect(&service, &vexal::PingService::peerGone, &app, &QCoreApplication::quit);

@@ -47,17 +47,12 @@ constexpr HardwareAddress Broadcast{0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 
 } // namespace
 
-ArpResolver::ArpResolver(int packetFd, LinkMap &links, QObject *parent)
+ArpResolver::ArpResolver(PacketSocketOpener openSocket, LinkMap &links, QObject *parent)
     : QObject(parent)
+    , m_openSocket(std::move(openSocket))
     , m_links(links)
-    , m_fd(packetFd)
     , m_tokens(Burst)
 {
-    int size = 1024 * 1024;
-    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &ArpResolver::pump);
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &ArpResolver::pump);
@@ -65,13 +60,47 @@ ArpResolver::ArpResolver(int packetFd, LinkMap &links, QObject *parent)
 
 ArpResolver::~ArpResolver()
 {
-    // The notifier must let go of the descriptor before it is closed.
-    delete m_notifier;
+    close();
+}
+
+bool ArpResolver::available()
+{
+    if (m_fd >= 0)
+        return true;
+    if (m_openFailed)
+        return false;
+    const PreopenedSocket opened = m_openSocket ? m_openSocket() : PreopenedSocket{};
+    if (opened.fd < 0) {
+        m_openFailed = true;
+        return false;
+    }
+    m_fd = opened.fd;
+    int size = 1024 * 1024;
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &ArpResolver::pump);
+    return true;
+}
+
+void ArpResolver::close()
+{
+    if (m_fd < 0)
+        return;
+    // The notifier must let go of the descriptor before it is closed; it
+    // may be the one whose signal is being handled, so it goes later.
+    m_notifier->setEnabled(false);
+    m_notifier->deleteLater();
+    m_notifier = nullptr;
     ::close(m_fd);
+    m_fd = -1;
+    m_listening = false;
 }
 
 bool ArpResolver::ask(Ipv4 target, const LinkRoute &route)
 {
+    if (!available())
+        return false;
     if (m_unasked.size() >= MaxUnasked) {
         m_refused = true;
         return false;
@@ -81,7 +110,7 @@ bool ArpResolver::ask(Ipv4 target, const LinkRoute &route)
     ++m_waitingCopies;
     if (added)
         m_unasked.push_back(target);
-    listen(true);
+    listen();
     if (!m_timer.isActive())
         m_timer.start(0);
     return true;
@@ -105,8 +134,9 @@ void ArpResolver::cancel()
     m_answers.clear();
     m_waitingCopies = 0;
     m_refused = false;
+    m_openFailed = false;
     m_timer.stop();
-    listen(false);
+    close();
 }
 
 void ArpResolver::pump()
@@ -142,7 +172,7 @@ void ArpResolver::pump()
         emit moreWelcome();
     }
     if (m_resolving.empty())
-        listen(false);
+        close();
     if (!m_unasked.empty())
         m_timer.start(1);
     else if (!m_asked.empty())
@@ -210,22 +240,14 @@ void ArpResolver::read()
         emit answered();
 }
 
-void ArpResolver::listen(bool on)
+void ArpResolver::listen()
 {
-    if (on == m_listening)
+    if (m_listening || m_fd < 0)
         return;
     sockaddr_ll bound{};
     bound.sll_family = AF_PACKET;
-    bound.sll_protocol = on ? htons(ETH_P_ARP) : 0;
-    if (::bind(m_fd, reinterpret_cast<const sockaddr *>(&bound), sizeof bound) != 0)
-        return;
-    m_listening = on;
-    if (!on) {
-        // What arrived before the socket went deaf answers nothing now.
-        std::array<quint8, 64> frame;
-        for (int i = 0; i < FramesPerWake * 16 && ::recv(m_fd, frame.data(), frame.size(), MSG_DONTWAIT) >= 0; ++i) {
-        }
-    }
+    bound.sll_protocol = htons(ETH_P_ARP);
+    m_listening = ::bind(m_fd, reinterpret_cast<const sockaddr *>(&bound), sizeof bound) == 0;
 }
 
 } // namespace vexal

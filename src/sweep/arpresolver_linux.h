@@ -3,6 +3,7 @@
 #include "common/ipv4.h"
 #include "sweep/arppacket.h"
 #include "sweep/linkmap_linux.h"
+#include "sweep/pingers_linux.h"
 
 #include <QObject>
 #include <QTimer>
@@ -21,18 +22,21 @@ namespace vexal {
 // requests pass the host's firewall like any other.
 //
 // Questions go out at a steady pace with a short burst, three tries a
-// second apart, as the kernel would. While nothing is being asked the socket
-// is bound to no protocol and hears nothing; while asking it hears only ARP
-// replies addressed to this host, through a socket filter.
+// second apart, as the kernel would. The packet socket is open only while
+// targets are being asked, and hears only ARP replies addressed to this
+// host, through a socket filter; while nothing is asked there is none, so
+// nothing on any link wakes this process.
 class ArpResolver final : public QObject
 {
     Q_OBJECT
 
 public:
-    // Owns `packetFd`, a link-layer datagram socket from openPacketSocket().
-    ArpResolver(int packetFd, LinkMap &links, QObject *parent = nullptr);
+    ArpResolver(PacketSocketOpener openSocket, LinkMap &links, QObject *parent = nullptr);
     ~ArpResolver() override;
 
+    // Whether questions can be asked: a packet socket is open, or opens
+    // now. One that cannot be opened is not tried again until cancel().
+    bool available();
     // Queues a question for the target, on the route's link and from its
     // source address; a target asked again while waiting is owed one more
     // echo request. False when too many wait for their first question: ask
@@ -82,10 +86,13 @@ private:
     void pump();
     bool sendQuestion(Ipv4 target, Resolving &entry);
     void read();
-    void listen(bool on);
+    void listen();
+    void close();
 
+    PacketSocketOpener m_openSocket;
     LinkMap &m_links;
     int m_fd = -1;
+    bool m_openFailed = false;
     QSocketNotifier *m_notifier = nullptr;
     bool m_listening = false;
     std::unordered_map<Ipv4, Resolving> m_resolving;

@@ -60,6 +60,9 @@ struct Overloaded : Ts...
 {
     using Ts::operator()...;
 };
+// Clang before 17 deduces no aggregate's template arguments by itself.
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 } // namespace
 

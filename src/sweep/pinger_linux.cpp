@@ -76,7 +76,7 @@ int openDatagramSocket() { return ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK |
 class LinuxPinger final : public Pinger
 {
 public:
-    LinuxPinger(bool datagramFirst, PreopenedSocket raw, PreopenedSocket packet, QObject *parent);
+    LinuxPinger(bool datagramFirst, PreopenedSocket raw, PacketSocketOpener openPacket, QObject *parent);
     ~LinuxPinger() override;
 
     bool open() override;
@@ -126,7 +126,7 @@ private:
 
     // Handed over at start-up, until open() takes them or closes them.
     PreopenedSocket m_handedRaw;
-    PreopenedSocket m_handedPacket;
+    PacketSocketOpener m_openPacket;
     std::unique_ptr<IcmpChannels> m_channels;
     std::unique_ptr<LinkMap> m_links;
     std::unique_ptr<ArpResolver> m_resolver;
@@ -153,11 +153,11 @@ private:
     QTimer m_answeredTimer;
 };
 
-LinuxPinger::LinuxPinger(bool datagramFirst, PreopenedSocket raw, PreopenedSocket packet, QObject *parent)
+LinuxPinger::LinuxPinger(bool datagramFirst, PreopenedSocket raw, PacketSocketOpener openPacket, QObject *parent)
     : Pinger(parent)
     , m_datagramFirst(datagramFirst)
     , m_handedRaw(raw)
-    , m_handedPacket(packet)
+    , m_openPacket(std::move(openPacket))
 {
     // Several pingers of one process share the raw socket's view of every
     // echo reply, so each gets its own identifiers and cookies.
@@ -180,9 +180,8 @@ LinuxPinger::LinuxPinger(bool datagramFirst, PreopenedSocket raw, PreopenedSocke
 
 LinuxPinger::~LinuxPinger()
 {
-    for (const int fd : {m_handedRaw.fd, m_handedPacket.fd})
-        if (fd >= 0)
-            ::close(fd);
+    if (m_handedRaw.fd >= 0)
+        ::close(m_handedRaw.fd);
 }
 
 bool LinuxPinger::open()
@@ -239,12 +238,8 @@ bool LinuxPinger::open()
     m_ready.reserve(4096);
 
     // With the raw socket, on-link targets are asked by ARP first.
-    PreopenedSocket packet = m_handedPacket;
-    m_handedPacket = {};
-    if (m_raw && !packet.attempted())
-        packet = openPacketSocket();
-    if (m_raw && packet.fd >= 0) {
-        m_resolver = std::make_unique<ArpResolver>(packet.fd, *m_links, this);
+    if (m_raw) {
+        m_resolver = std::make_unique<ArpResolver>(m_openPacket, *m_links, this);
         connect(m_resolver.get(), &ArpResolver::answered, this, &LinuxPinger::sendAnswered);
         connect(m_resolver.get(), &ArpResolver::gaveUp, this, &LinuxPinger::onGaveUp);
         connect(m_resolver.get(), &ArpResolver::moreWelcome, this, [this] {
@@ -252,9 +247,6 @@ bool LinuxPinger::open()
             if (m_senderWaiting)
                 wakeSender();
         });
-    } else if (packet.fd >= 0) {
-        // Without the raw socket the kernel path is all there is.
-        ::close(packet.fd);
     }
     return true;
 }
@@ -304,7 +296,8 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
                 ++run;
                 continue;
             }
-            if (m_resolver) {
+            // Without a packet socket after all, the kernel path is left.
+            if (m_resolver && m_resolver->available()) {
                 if (run == 0 && m_resolver->ask(targets[done], route))
                     ++done;
                 else if (run == 0)
@@ -353,7 +346,7 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
                                                  qint64(NeighbourTable::RoomFreshMs) * NanosecondsPerMillisecond))
             full = false;
     }
-    if (full && done < count && !m_resolver && m_links->route(targets[done]).unresolved()) {
+    if (full && done < count && !(m_resolver && m_resolver->available()) && m_links->route(targets[done]).unresolved()) {
         // The neighbour table is full after all (entries made elsewhere
         // since it was read): an on-link send waits for room as it would
         // have, not for a growing back-off.
@@ -623,14 +616,14 @@ void LinuxPinger::wakeSender()
 
 } // namespace
 
-std::unique_ptr<Pinger> createLocalPinger(PreopenedSocket raw, PreopenedSocket packet, QObject *parent)
+std::unique_ptr<Pinger> createLocalPinger(QObject *parent)
 {
-    return std::make_unique<LinuxPinger>(true, raw, packet, parent);
+    return std::make_unique<LinuxPinger>(true, PreopenedSocket{}, &openPacketSocket, parent);
 }
 
-std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PreopenedSocket packet, QObject *parent)
+std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PacketSocketOpener openPacket, QObject *parent)
 {
-    return std::make_unique<LinuxPinger>(false, raw, packet, parent);
+    return std::make_unique<LinuxPinger>(false, raw, std::move(openPacket), parent);
 }
 
 QString icmpRefusedText(int datagramError, int rawError, const QString &capabilityHolder, bool throughHelper)

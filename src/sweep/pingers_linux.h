@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace vexal {
@@ -12,14 +13,19 @@ namespace vexal {
 // The Linux pingers behind createSystemPinger(), for the helper program, the
 // tests and the benchmark, which choose one themselves.
 
+// Opens a packet socket for ARP (openPacketSocket(), or the same with a
+// capability raised for the moment).
+using PacketSocketOpener = std::function<PreopenedSocket()>;
+
 // In this process: ICMP datagram sockets where the system allows them, a raw
-// socket where it refuses them (root; or `raw`, opened ahead). With a raw
-// socket, on-link targets are asked by ARP through `packet` (or a packet
-// socket it opens itself) before their echo request goes through the kernel.
-std::unique_ptr<Pinger> createLocalPinger(PreopenedSocket raw = {}, PreopenedSocket packet = {},
-                                          QObject *parent = nullptr);
-// The raw socket alone, as the helper program holds it.
-std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PreopenedSocket packet, QObject *parent = nullptr);
+// socket where it refuses them (root). With a raw socket, on-link targets are
+// asked by ARP through a packet socket first, opened while they are asked
+// and closed again, before their echo request goes through the kernel.
+std::unique_ptr<Pinger> createLocalPinger(QObject *parent = nullptr);
+// The raw socket alone, opened ahead, as the helper program holds it, and
+// its packet sockets from `openPacket`.
+std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PacketSocketOpener openPacket,
+                                        QObject *parent = nullptr);
 // Through the helper program at `program`, started when the pinger opens.
 // `datagramError` is why this process may not have an ICMP datagram socket,
 // for a refusal that says what to do; 0 when it was not asked for one.
@@ -33,7 +39,9 @@ QString helperProgramPath();
 // The one raw ICMP socket; it lets nothing in until a pinger takes it.
 PreopenedSocket openRawIcmpSocket();
 // A link-layer socket for ARP, filtered to ARP replies addressed to this
-// host; it receives nothing until a pinger binds it.
+// host; it receives nothing until a pinger binds it. Once bound it cannot be
+// unbound (binding to protocol 0 keeps the protocol it has), so it is closed
+// when it is no longer needed.
 PreopenedSocket openPacketSocket();
 
 // The refusal Start shows when no socket could be had: the datagram socket
