@@ -8,6 +8,7 @@
 #include "realfiles.h"
 
 #include "logging/databaselog.h"
+#include "sweep/helperprotocol.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,9 +16,15 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 class Program : public ::testing::Test
@@ -267,66 +274,208 @@ TEST_F(Program, AnErrorLogThatCannotBeWrittenIsToldAndThePreviousOneKeptWhole)
     }
 }
 
-// The program given a privilege of its own (a file capability, or set-user-ID
-// root) and run by nobody in this test's network, where ICMP datagram
-// sockets are refused: the raw socket is opened first and every privilege is
-// gone before Qt starts. A plugin of the test's own on QT_PLUGIN_PATH, loaded
-// as a user's own code would be, reports what it holds. Root keeps its own.
-TEST_F(Program, APrivilegeOpensTheRawSocketAndIsGoneBeforeQtStarts)
+// A relocated install made by this test: bin/vexal and, where vexal looks
+// for it, the helper, granted cap_net_raw as the package grants it. Run by
+// nobody in this test's network, where ICMP datagram sockets are refused,
+// vexal sweeps through the helper and holds no privileged socket at any
+// time: a plugin of the test's own on QT_PLUGIN_PATH, loaded as a user's own
+// code would be, tries every descriptor once the sweep runs. A privilege on
+// vexal itself (an install made when it belonged there) is given up at
+// once, and said so. Without the helper's capability Start is refused with
+// the fixes; root sweeps by itself.
+TEST_F(Program, VexalHoldsNoPrivilegeAndItsHelperOnlyTheOneItNeeds)
 {
     ASSERT_EQ(vexal::netns::setPingGroupRange(1, 0), "");
-    const auto privileges = [](const QByteArray &status, const QByteArray &prefix = {}) {
+    const auto statusLines = [](const QByteArray &text, const QByteArray &prefix = {}) {
         QByteArray kept;
-        for (const QByteArray &line : status.split('\n'))
-            for (const char *name : {"Uid:", "CapInh:", "CapPrm:", "CapEff:", "CapAmb:", "NoNewPrivs:", "raw socket"})
+        for (const QByteArray &line : text.split('\n'))
+            for (const char *name : {"Uid:", "Gid:", "CapInh:", "CapPrm:", "CapEff:", "CapAmb:", "NoNewPrivs:",
+                                     "raw socket", "privileged sockets"})
                 kept += line.startsWith(prefix + name) ? line.mid(prefix.size()) + '\n' : QByteArray();
         return kept;
     };
-    // Nobody can run the copy and write its log here; each user has a run-time folder, or Qt complains.
+    // Nobody can run the copies and write its log here; each user has a run-time folder, or Qt complains.
     ASSERT_EQ(vexal::netns::runCommand({"sh", "-c", "cd " + dir.path().toStdString() + " && mkdir -p plugins/generic "
-                                        "0 65534 && cp " VEXAL_PROBE_PLUGIN " plugins/generic && chmod 755 . && chown "
+                                        "bin 0 65534 && cp " VEXAL_PROBE_PLUGIN " plugins/generic && chmod 755 . && chown "
                                         "65534:65534 . 65534 && chmod 700 0 65534"}), "");
     environment.insert(QStringLiteral("QT_PLUGIN_PATH"), dir.filePath(QStringLiteral("plugins")));
     environment.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("capprobe"));
     environment.insert(QStringLiteral("HOME"), dir.path());
-    const QString copy = dir.filePath(QStringLiteral("vexal"));
-    const QByteArray dropped = "Uid:\t65534\t65534\t65534\t65534\nCapInh:\t0000000000000000\nCapPrm:\t"
-                               "0000000000000000\nCapEff:\t0000000000000000\nCapAmb:\t0000000000000000\nNoNewPrivs:\t";
-    const std::tuple<const char *, const char *, bool, QByteArray, bool> rows[] = {
-        // granted by, mode or capability, run by nobody, what the process and the plugin hold, sweeps
-        {"chmod", "0755", true, dropped + "0\n", false},
-        {"setcap", "cap_net_raw+ep", true, dropped + "1\n", true},
-        {"chmod", "4755", true, dropped + "1\n", true},
-        {"chmod", "0755", false, privileges(contents(QStringLiteral("/proc/self/status"))), true},
+    const QString vexal = dir.filePath(QStringLiteral("bin/vexal"));
+    const QString helper = QDir::cleanPath(dir.filePath(QStringLiteral("bin/" VEXAL_HELPER_FROM_BINARY)));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(helper).path()));
+    const QByteArray nobody = "Uid:\t65534\t65534\t65534\t65534\nGid:\t65534\t65534\t65534\t65534\nCapInh:\t0000000000000000\n"
+                              "CapPrm:\t0000000000000000\nCapEff:\t0000000000000000\nCapAmb:\t0000000000000000\nNoNewPrivs:\t0\n";
+    const QString refused = "Vexal: Vexal may not send ICMP echo requests: the system refused an ICMP datagram socket "
+                            "(Permission denied) and its helper a raw socket (Operation not permitted). Grant the helper "
+                            "the capability it needs with 'sudo setcap cap_net_raw+ep " + helper + "', or let every "
+                            "group use ICMP datagram sockets with 'sudo sysctl -w net.ipv4.ping_group_range=\"0 "
+                            "2147483647\"', or run Vexal as root.\n";
+    const std::tuple<const char *, const char *, bool, bool, const char *> rows[] = {
+        // vexal's privilege (granted by, mode or capability), the helper's capability, run by nobody, what vexal gave up
+        {"chmod", "0755", true, true, ""},
+        {"setcap", "cap_net_raw+ep", true, true, "a capability"},
+        {"chmod", "4755", true, true, "set-user-ID root"},
+        {"chmod", "2755", true, true, "set-group-ID"},
+        {"chmod", "0755", false, true, ""},
+        {"chmod", "0755", true, false, ""},
     };
-    for (const auto &[grant, how, asNobody, holds, sweeps] : rows) {
-        SCOPED_TRACE(std::string(grant) + " " + how + (asNobody ? " as nobody" : " as root"));
-        QFile::remove(copy);
-        QFile::remove(file("run.txt"));
-        ASSERT_TRUE(QFile::copy(QStringLiteral(VEXAL_BINARY), copy));
-        if (const std::string why = vexal::netns::runCommand({grant, how, copy.toStdString()}); !why.empty())
+    for (const auto &[grant, how, helperCapable, asNobody, gaveUp] : rows) {
+        SCOPED_TRACE(std::string(grant) + " " + how + (helperCapable ? ", helper capable" : "")
+                     + (asNobody ? " as nobody" : " as root"));
+        for (const QString &copy : {vexal, helper, file("run.txt")})
+            QFile::remove(copy);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(VEXAL_BINARY), vexal));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(VEXAL_HELPER), helper));
+        if (const std::string why = vexal::netns::runCommand({grant, how, vexal.toStdString()}); !why.empty())
             GTEST_SKIP() << why; // setcap on a file system without extended attributes
+        if (helperCapable) {
+            ASSERT_EQ(vexal::netns::runCommand({"setcap", "cap_net_raw+ep", helper.toStdString()}), "");
+        }
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(asNobody ? "65534" : "0"));
         start(QStringLiteral("/ip 127.0.0.1 /c /d 0 /lfa run.txt /s"), {},
               (asNobody ? QStringLiteral("setpriv --reuid=65534 --regid=65534 --clear-groups").split(' ')
-                        : QStringList()) << copy);
+                        : QStringList()) << vexal);
+        const bool sweeps = helperCapable || !asNobody;
+        const QByteArray holds = asNobody ? nobody : statusLines(contents(QStringLiteral("/proc/self/status")));
         if (sweeps) {
             WAIT_UNTIL(lines("run.txt") >= 1, 10000);
-            const QString proc = QStringLiteral("/proc/%1").arg(process.processId());
-            EXPECT_EQ(privileges(contents(proc + QStringLiteral("/status"))), holds);
-            // Not dumpable: none of the user's other processes can take its raw socket.
-            EXPECT_EQ(QFileInfo(proc + QStringLiteral("/fd")).ownerId(), 0u);
+            const QString proc = QStringLiteral("/proc/%1/").arg(process.processId());
+            EXPECT_EQ(statusLines(contents(proc + QStringLiteral("status"))), holds);
+            const QString children = QString::fromLatin1(
+                contents(proc + QStringLiteral("task/%1/children").arg(process.processId()))).trimmed();
+            if (asNobody) {
+                // The helper keeps cap_net_raw permitted only, for ARP's
+                // packet sockets, and no other process of nobody's can
+                // attach to it and take its raw socket.
+                const QString child = QStringLiteral("/proc/%1/").arg(children);
+                EXPECT_EQ(statusLines(contents(child + QStringLiteral("status"))),
+                          QByteArray(nobody).replace("CapPrm:\t0000000000000000", "CapPrm:\t0000000000002000")
+                              .replace("NoNewPrivs:\t0", "NoNewPrivs:\t1")) << "the helper, " << qPrintable(children);
+                EXPECT_EQ(QFileInfo(child + QStringLiteral("fd")).ownerId(), 0u);
+            } else {
+                EXPECT_EQ(children, QString()) << "root sweeps by itself";
+            }
+            QTest::qWait(1200); // the probe has looked
         }
         EXPECT_EQ(finish(sweeps ? SIGTERM : 0), sweeps ? 0 : 1);
-        EXPECT_EQ(privileges(errors, "probe: "),
-                  holds + "raw socket: " + (asNobody ? "Operation not permitted\n" : "opened\n")) << "the plugin";
-        // Today's refusal, unchanged; not a word about privileges.
+        const QByteArray probed = statusLines(errors, "probe: ");
+        if (asNobody)
+            EXPECT_EQ(probed, holds + "raw socket: Operation not permitted\n" + (sweeps ? "privileged sockets: 0\n" : ""))
+                << "the plugin";
+        else
+            EXPECT_TRUE(probed.startsWith(holds + "raw socket: opened\n")) << probed.constData();
+        const QString notice = *gaveUp ? QStringLiteral("Vexal: gave up the privilege this program was installed with "
+                                                        "(%1); the capability belongs on its helper now: sudo setcap "
+                                                        "cap_net_raw+ep %2\n").arg(QLatin1String(gaveUp), helper)
+                                       : QString();
         EXPECT_EQ(QString::fromLocal8Bit(errors).remove(QRegularExpression(QStringLiteral("(?m)^probe: .*\n"))),
-                  sweeps ? QString() : "Vexal: Vexal may not send ICMP echo requests: the system refused an ICMP "
-            "datagram socket (Permission denied) and a raw socket (Operation not permitted). Grant the program the "
-            "capability it needs with 'sudo setcap cap_net_raw+ep " + QFileInfo(copy).canonicalFilePath()
-            + "', or let every group use ICMP datagram sockets with 'sudo sysctl -w net.ipv4.ping_group_range=\"0 "
-            "2147483647\"', or run Vexal as root.\n");
+                  notice + (sweeps ? QString() : refused));
         EXPECT_EQ(contents(file("run.txt")).startsWith("127.0.0.1 "), sweeps);
     }
+}
+
+// The helper run by hand by nobody, as anybody may: it refuses to run
+// without the socket vexal gives it, refuses each message that is not one of
+// Vexal's or asks for more than ping would do, stays up, serves the good
+// ones exactly, and ends when its peer closes the socket.
+TEST_F(Program, TheHelperRunByHandRefusesWhatIsNotVexalsAndServesWhatIs)
+{
+    const QString helper = file("vexal-ping");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VEXAL_HELPER), helper));
+    if (const std::string why = vexal::netns::runCommand({"setcap", "cap_net_raw+ep", helper.toStdString()});
+        !why.empty())
+        GTEST_SKIP() << why;
+    ASSERT_EQ(vexal::netns::runCommand({"chmod", "755", dir.path().toStdString()}), "");
+    const auto run = [&](int input) {
+        const QByteArray errorsPath = QFile::encodeName(file("helper-errors"));
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_adddup2(&actions, input, 0);
+        ::posix_spawn_file_actions_addopen(&actions, 2, errorsPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const QByteArray path = QFile::encodeName(helper);
+        const char *argv[] = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", path.constData(), nullptr};
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawnp(&pid, "setpriv", &actions, nullptr, const_cast<char **>(argv), environ), 0);
+        ::posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    };
+    const auto status = [](pid_t pid) {
+        int status = -1;
+        for (int i = 0; i < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
+            QTest::qWait(10);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+
+    const int terminal = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(status(run(terminal)), 2);
+    ::close(terminal);
+    EXPECT_EQ(contents(file("helper-errors")), "vexal-ping is started by vexal, with its socket as standard input; "
+                                               "it is not meant to be run by hand\n");
+
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    const pid_t pid = run(pair[1]);
+    ::close(pair[1]);
+    const auto sendBytes = [&](const std::vector<quint8> &bytes) {
+        EXPECT_EQ(::send(pair[0], bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+    };
+    const auto sendMessage = [&](const vexal::helper::ToHelper &message) {
+        std::vector<quint8> bytes;
+        vexal::helper::encode(message, bytes);
+        sendBytes(bytes);
+    };
+    std::vector<quint8> buffer(vexal::helper::MaxMessageBytes + 1);
+    const auto receive = [&]() -> std::optional<vexal::helper::FromHelper> {
+        pollfd readable{pair[0], POLLIN, 0};
+        if (::poll(&readable, 1, 5000) != 1)
+            return std::nullopt;
+        const ssize_t n = ::recv(pair[0], buffer.data(), buffer.size(), 0);
+        return n > 0 ? vexal::helper::decodeFromHelper(std::span(buffer.data(), std::size_t(n))) : std::nullopt;
+    };
+    const auto hello = receive();
+    ASSERT_TRUE(hello && std::holds_alternative<vexal::helper::Hello>(*hello));
+    EXPECT_EQ(std::get<vexal::helper::Hello>(*hello).rawError, 0);
+    EXPECT_EQ(std::get<vexal::helper::Hello>(*hello).packetError, 0);
+
+    sendBytes({0x7f, 1, 2, 3});                           // no such message
+    sendBytes(std::vector<quint8>(70000, 0x02));          // far too long
+    sendBytes({0x01, 0, 0, 0, 0, 64, 0});                 // a timeout of 0 ms
+    sendBytes({0x01, 0x01, 0x7d, 0, 0, 0x01, 0x02});      // 32001 ms, 513 bytes
+    sendBytes({0x02, 0, 0});                              // no targets
+    sendBytes({0x02, 0x01, 0x04, 0, 0, 0, 0});            // 1025 targets, claimed
+    sendMessage(vexal::helper::Configure{2000, 56});
+    sendMessage(vexal::helper::Send{{vexal::makeIpv4(127, 0, 0, 1), vexal::makeIpv4(127, 255, 255, 255),
+                                     vexal::makeIpv4(127, 0, 0, 2)}});
+    quint32 dealt = 0;
+    std::vector<vexal::helper::Refusal> refusals;
+    std::vector<vexal::Ipv4> replies;
+    bool settled = false;
+    while (!settled) {
+        const auto message = receive();
+        ASSERT_TRUE(message && std::holds_alternative<vexal::helper::Report>(*message));
+        const auto &report = std::get<vexal::helper::Report>(*message);
+        for (const auto &refusal : report.refusals)
+            refusals.push_back({dealt + refusal.index, refusal.error});
+        dealt += report.dealt;
+        replies.insert(replies.end(), report.replies.begin(), report.replies.end());
+        settled = report.settled;
+    }
+    EXPECT_EQ(dealt, 3u);
+    ASSERT_EQ(refusals.size(), 1u) << "the broadcast address";
+    EXPECT_EQ(refusals[0].index, 1u);
+    EXPECT_EQ(refusals[0].error, EACCES);
+    std::sort(replies.begin(), replies.end());
+    EXPECT_EQ(replies, (std::vector<vexal::Ipv4>{vexal::makeIpv4(127, 0, 0, 1), vexal::makeIpv4(127, 0, 0, 2)}));
+    sendMessage(vexal::helper::Collect{7});
+    std::optional<vexal::helper::FromHelper> collected;
+    while ((collected = receive()) && !std::holds_alternative<vexal::helper::Collected>(*collected)) {
+    }
+    ASSERT_TRUE(collected);
+    EXPECT_EQ(std::get<vexal::helper::Collected>(*collected).token, 7u);
+
+    ::close(pair[0]);
+    EXPECT_EQ(status(pid), 0) << "ends when its peer goes away";
+    EXPECT_EQ(contents(file("helper-errors")), QByteArray("vexal-ping: refused a message that is not one of Vexal's\n")
+                                                   .repeated(6));
 }

@@ -66,10 +66,15 @@ Confinement confineHelper()
     // Every capability, root's too, but cap_net_raw kept permitted and not
     // effective, for the packet sockets of ARP; it gives nothing the raw
     // socket does not already give.
+    cap_t had = ::cap_get_proc();
+    cap_flag_value_t permitted = CAP_CLEAR;
+    if (had)
+        ::cap_get_flag(had, CAP_NET_RAW, CAP_PERMITTED, &permitted);
+    ::cap_free(had);
     cap_t kept = ::cap_init();
     const cap_value_t raw[] = {CAP_NET_RAW};
     if (held.error.empty()
-        && (!kept || ::cap_set_flag(kept, CAP_PERMITTED, 1, raw, CAP_SET) != 0 || ::cap_set_proc(kept) != 0))
+        && (!kept || ::cap_set_flag(kept, CAP_PERMITTED, 1, raw, permitted) != 0 || ::cap_set_proc(kept) != 0))
         held.error = failure("cap_set_proc");
     ::cap_free(kept);
     if (held.error.empty() && ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL)
