@@ -1,12 +1,41 @@
+#include "sweep/arppacket.h"
+#include "sweep/helperprotocol.h"
 #include "sweep/icmppacket.h"
 #include "sweep/sequencemap.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 using namespace vexal;
+
+// Field by field, so that a field the decoder drops or misplaces shows.
+namespace vexal::helper {
+bool operator==(const Configure &a, const Configure &b)
+{
+    return std::tie(a.timeoutMs, a.dataBytes) == std::tie(b.timeoutMs, b.dataBytes);
+}
+bool operator==(const Send &a, const Send &b) { return a.targets == b.targets; }
+bool operator==(const Cancel &a, const Cancel &b) { return a.epoch == b.epoch; }
+bool operator==(const Collect &a, const Collect &b) { return a.token == b.token; }
+bool operator==(const Hello &a, const Hello &b)
+{
+    return std::tie(a.version, a.rawError, a.packetError) == std::tie(b.version, b.rawError, b.packetError);
+}
+bool operator==(const Refusal &a, const Refusal &b) { return std::tie(a.index, a.error) == std::tie(b.index, b.error); }
+bool operator==(const Report &a, const Report &b)
+{
+    return std::tie(a.epoch, a.dealt, a.refusals, a.replies, a.outstanding, a.drainMs, a.settled)
+        == std::tie(b.epoch, b.dealt, b.refusals, b.replies, b.outstanding, b.drainMs, b.settled);
+}
+bool operator==(const Collected &a, const Collected &b)
+{
+    return std::tie(a.epoch, a.token) == std::tie(b.epoch, b.token);
+}
+} // namespace vexal::helper
 
 namespace {
 
@@ -124,4 +153,144 @@ TEST(SequenceMap, TakesTimelyMatchingRepliesOnceAndReusesNumbersOnlyWhenFree)
         {"all rested", 400, 100, 5}};
     for (const auto &[name, now, rest, room] : restRows)
         EXPECT_EQ(resting.roomFor(5, now, rest), room) << name;
+}
+
+TEST(ArpPacket, RequestBytesAndWhichRepliesAreTaken)
+{
+    const HardwareAddress ours = {0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f};
+    const auto request = arpRequest(ours, makeIpv4(192, 0, 2, 1), makeIpv4(192, 0, 2, 7));
+    EXPECT_EQ(Bytes(request.begin(), request.end()),
+              (Bytes{0, 1, 8, 0, 6, 4, 0, 1, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f, 192, 0, 2, 1,
+                     0, 0, 0, 0, 0, 0, 192, 0, 2, 7}));
+
+    // 192.0.2.7 at 02:00:5e:10:20:30 (a locally administered station) answers us.
+    const Bytes reply = {0, 1, 8, 0, 6, 4, 0, 2, 0x02, 0x00, 0x5e, 0x10, 0x20, 0x30, 192, 0, 2, 7,
+                         0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f, 192, 0, 2, 1};
+    const auto answer = parseArpReply(reply);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(std::tuple(answer->sender, answer->address, answer->target),
+              std::tuple(makeIpv4(192, 0, 2, 7), HardwareAddress{0x02, 0x00, 0x5e, 0x10, 0x20, 0x30},
+                         makeIpv4(192, 0, 2, 1)));
+    const auto sender = [](HardwareAddress mac) {
+        return [mac](Bytes &b) { std::copy(mac.begin(), mac.end(), b.begin() + 8); };
+    };
+    const std::tuple<const char *, bool, std::function<void(Bytes &)>> rows[] = {
+        {"padded to Ethernet's shortest frame", true, [](Bytes &b) { b.resize(46); }},
+        {"group bit only in a later byte", true, sender({0, 0, 0, 0, 0, 1})},
+        {"a request", false, [](Bytes &b) { b[7] = 1; }},
+        {"operation 0x0102", false, [](Bytes &b) { b[6] = 1; }},
+        {"hardware type 6", false, [](Bytes &b) { b[1] = 6; }},
+        {"protocol IPv6", false, [](Bytes &b) { b[2] = 0x86; b[3] = 0xdd; }},
+        {"hardware length 8", false, [](Bytes &b) { b[4] = 8; }},
+        {"protocol length 16", false, [](Bytes &b) { b[5] = 16; }},
+        {"truncated", false, [](Bytes &b) { b.pop_back(); }},
+        {"empty", false, [](Bytes &b) { b.clear(); }},
+        {"zero sender", false, sender({0, 0, 0, 0, 0, 0})},
+        {"broadcast sender", false, sender({0xff, 0xff, 0xff, 0xff, 0xff, 0xff})},
+        {"multicast sender", false, sender({0x01, 0x00, 0x5e, 0x10, 0x20, 0x30})},
+    };
+    for (const auto &[name, taken, change] : rows) {
+        Bytes message = reply;
+        change(message);
+        EXPECT_EQ(parseArpReply(message).has_value(), taken) << name;
+    }
+}
+
+namespace {
+
+// Messages by hand, little-endian as on the wire, to be damaged at will.
+struct Wire
+{
+    Bytes b;
+    Wire &u8(quint8 v) { b.push_back(v); return *this; }
+    Wire &u16(quint16 v) { return u8(quint8(v)).u8(quint8(v >> 8)); }
+    Wire &u32(quint32 v) { return u16(quint16(v)).u16(quint16(v >> 16)); }
+    Wire &targets(int n) { for (int i = 0; i < n; ++i) u32(makeIpv4(10, 0, i >> 8, i)); return *this; }
+};
+Bytes configure(quint32 timeout, quint16 data) { return Wire().u8(0x01).u32(timeout).u16(data).b; }
+Bytes sendWith(quint16 count, int targets) { return Wire().u8(0x02).u16(count).targets(targets).b; }
+// A report of `dealt` targets with these (index, error) refusals and `replies` replies;
+// the counts it declares may differ.
+Bytes report(quint32 dealt, std::vector<std::pair<quint32, qint32>> refusals, int replies = 1,
+             int saysRefusals = -1, int saysReplies = -1, quint8 flags = 1)
+{
+    Wire w;
+    w.u8(0x82).u8(flags).u32(9).u32(dealt).u32(2).u32(300);
+    w.u16(quint16(saysRefusals < 0 ? int(refusals.size()) : saysRefusals));
+    w.u16(quint16(saysReplies < 0 ? replies : saysReplies));
+    for (const auto &[index, error] : refusals)
+        w.u32(index).u32(quint32(error));
+    return w.targets(replies).b;
+}
+Bytes longer(Bytes b) { b.push_back(0); return b; }
+Bytes shorter(Bytes b) { b.pop_back(); return b; }
+
+} // namespace
+
+TEST(HelperProtocol, EveryMessageRoundTripsAndHostileOnesAreRefused)
+{
+    using namespace helper;
+    const std::vector<Ipv4> most(MaxTargetsPerMessage, makeIpv4(203, 0, 113, 9));
+    const ToHelper toHelper[] = {Configure{300, 64}, Send{{makeIpv4(10, 0, 0, 1), makeIpv4(10, 0, 0, 2)}},
+                                 Send{most}, Cancel{0xfffffffe}, Collect{0x01020304}};
+    const FromHelper fromHelper[] = {
+        Hello{ProtocolVersion, 0, 13}, Report{7, 5, {{0, 1}, {4, 101}}, {makeIpv4(10, 0, 0, 3)}, 3, 32000, false},
+        Report{1, 0, {}, {}, 0, 0, true}, Collected{0xfffffffe, 42}};
+    for (const ToHelper &message : toHelper) {
+        Bytes wire;
+        encode(message, wire);
+        EXPECT_EQ(decodeToHelper(wire), message) << ::testing::PrintToString(wire);
+    }
+    for (const FromHelper &message : fromHelper) {
+        Bytes wire;
+        encode(message, wire);
+        EXPECT_EQ(decodeFromHelper(wire), message) << ::testing::PrintToString(wire);
+    }
+
+    enum Reader { ToIt, FromIt };
+    const Bytes hello = Wire().u8(0x81).u16(1).u32(0).u32(1).b;
+    const std::tuple<const char *, Reader, Bytes, bool> rows[] = {
+        {"timeout 1", ToIt, configure(1, 64), true},             {"timeout 32000", ToIt, configure(32000, 64), true},
+        {"data 1", ToIt, configure(300, 1), true},               {"data 512", ToIt, configure(300, 512), true},
+        {"timeout 0", ToIt, configure(0, 64), false},            {"timeout 32001", ToIt, configure(32001, 64), false},
+        {"data 0", ToIt, configure(300, 0), false},              {"data 513", ToIt, configure(300, 513), false},
+        {"Configure a byte short", ToIt, shorter(configure(300, 64)), false},
+        {"Configure a byte long", ToIt, longer(configure(300, 64)), false},
+        {"the most targets", ToIt, sendWith(MaxTargetsPerMessage, MaxTargetsPerMessage), true},
+        {"a target too many", ToIt, sendWith(MaxTargetsPerMessage + 1, MaxTargetsPerMessage + 1), false},
+        {"no targets", ToIt, sendWith(0, 0), false},
+        {"Send a byte long", ToIt, longer(sendWith(1, 1)), false},
+        {"count over its targets", ToIt, sendWith(3, 2), false},
+        {"count under its targets", ToIt, sendWith(1, 2), false},
+        {"Cancel a byte short", ToIt, Bytes{0x03, 1, 2, 3}, false},
+        {"Collect a byte long", ToIt, Bytes{0x04, 1, 2, 3, 4, 5}, false},
+        {"empty", ToIt, {}, false},                              {"empty", FromIt, {}, false},
+        {"unknown type", ToIt, Bytes{0x05, 0, 0, 0, 0}, false},
+        {"unknown type", FromIt, Bytes{0x84, 0, 0, 0, 0}, false},
+        {"helper's own message", ToIt, Bytes{0x83, 0, 0, 0, 0, 0, 0, 0, 0}, false},
+        {"Vexal's own message", FromIt, Bytes{0x03, 0, 0, 0, 0}, false},
+        {"Hello", FromIt, hello, true},
+        {"Hello a byte short", FromIt, shorter(hello), false},   {"Hello a byte long", FromIt, longer(hello), false},
+        {"Hello, negative errno", FromIt, Wire().u8(0x81).u16(1).u32(0xffffffff).u32(0).b, false},
+        {"Hello, negative packet errno", FromIt, Wire().u8(0x81).u16(1).u32(1).u32(0x80000000).b, false},
+        {"refusals in order", FromIt, report(3, {{0, 1}, {2, 13}}), true},
+        {"refusals out of order", FromIt, report(3, {{2, 1}, {1, 13}}), false},
+        {"a refusal repeated", FromIt, report(3, {{1, 1}, {1, 13}}), false},
+        {"a refusal beyond dealt", FromIt, report(3, {{0, 1}, {3, 13}}), false},
+        {"refusals with nothing dealt", FromIt, report(0, {{0, 1}}), false},
+        {"refusal error 0", FromIt, report(3, {{1, 0}}), false},
+        {"refusal error negative", FromIt, report(3, {{1, -1}}), false},
+        {"refusals counted over", FromIt, report(3, {{1, 1}}, 1, 2), false},
+        {"refusals counted under", FromIt, report(3, {{1, 1}, {2, 1}}, 1, 1), false},
+        {"replies counted over", FromIt, report(3, {}, 2, -1, 3), false},
+        {"replies counted under", FromIt, report(3, {}, 2, -1, 1), false},
+        {"the most replies", FromIt, report(3, {}, MaxRepliesPerMessage), true},
+        {"a reply too many", FromIt, report(3, {}, MaxRepliesPerMessage + 1), false},
+        {"settled neither 0 nor 1", FromIt, report(3, {}, 1, -1, -1, 2), false},
+        {"Report a byte long", FromIt, longer(report(3, {})), false},
+        {"Collected a byte short", FromIt, Bytes{0x83, 0, 0, 0, 0, 0, 0, 0}, false},
+    };
+    for (const auto &[name, reader, wire, taken] : rows)
+        EXPECT_EQ((reader == ToIt ? decodeToHelper(wire).has_value() : decodeFromHelper(wire).has_value()), taken)
+            << name;
 }
