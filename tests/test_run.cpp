@@ -249,12 +249,15 @@ TEST_F(Run, RepliesAreCountedAndListedOnceInOrderAndACycleThatSentNothingSaysWhy
         EXPECT_EQ(run.responseCount(), responses);
         EXPECT_EQ(run.uniqueAddresses().count(), responses);
     }
-    // Refused attempts count, and instead of a silent 0% the run says why.
+    // Refused attempts count, and instead of a silent 0% the run says why,
+    // and counts as one an error stopped: a hidden run then fails.
     pinger.setRefusing([](Ipv4) { return QStringLiteral("Network is unreachable"); });
+    QSignalSpy failed(&run, &SweepRun::stoppedWithErrors);
     run.onStartClicked();
     scheduler.runAll();
     EXPECT_FALSE(running);
     EXPECT_EQ(told(), QStringList("Vexal: Not one echo request could be sent: Network is unreachable."));
+    EXPECT_EQ(failed.count(), 1);
     EXPECT_EQ(captions.attempts, QStringLiteral("32256 of 32256"));
 }
 

@@ -183,14 +183,15 @@ IPFileWrite writeFileToDisk(const QString &name, const AddressSet &lists)
 {
     if (name.isEmpty())
         return IPFileWrite::Failed;
-    QFile file(name);
+    QFile file;
     errno = 0;
     // Unbuffered, so that each short write is seen and followed by another:
     // only the write that finds no room at all reports ENOSPC, and QFile's
-    // own buffer flush reports a short write as a plain write error.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    // own buffer flush reports a short write as a plain write error. Only a
+    // regular file: a FIFO with no reader would hold the window for ever.
+    if (!openRegularFileForWriting(file, name)) {
         // Creating a file can itself run out of room (no free inode or
-        // directory block); QFile reports that as a plain open error.
+        // directory block).
         return errno == ENOSPC ? IPFileWrite::DiskFull : IPFileWrite::Failed;
     }
     const QByteArray contents = ipFileContents(lists);

@@ -59,5 +59,9 @@ private:
 
 // Opens a regular file for reading, never anything else (see above).
 bool openRegularFileForReading(QFile &file, const QString &path);
+// Creates or empties a regular file and opens it for unbuffered writing,
+// never anything else: a FIFO, a device or a folder is refused unopened.
+// errno says why it failed (ENOSPC when creating it found no room).
+bool openRegularFileForWriting(QFile &file, const QString &path);
 
 } // namespace vexal

@@ -115,6 +115,21 @@ bool openRegularFileForReading(QFile &file, const QString &path)
     return true;
 }
 
+bool openRegularFileForWriting(QFile &file, const QString &path)
+{
+    const int fd = openRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd < 0)
+        return false;
+    // O_NONBLOCK is for the open alone; a regular file's writes ignore it.
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
 bool LockedFile::close()
 {
     if (m_fd < 0)

@@ -362,8 +362,11 @@ void SweepRun::reportSendFailure()
     // A sweep in which not one request could leave says why, rather than
     // showing 0% as if every host had been silent.
     const QString reason = m_controller->sendFailureText();
-    if (!reason.isEmpty())
-        showMessage(AppTitle, QStringLiteral("Not one echo request could be sent: %1.").arg(reason));
+    if (reason.isEmpty())
+        return;
+    showMessage(AppTitle, QStringLiteral("Not one echo request could be sent: %1.").arg(reason));
+    // Nothing was swept: a hidden run reports a failure, not success.
+    m_troubled = true;
 }
 
 void SweepRun::writeLogSummary()
