@@ -11,17 +11,21 @@
 #include "sweep/helperprotocol.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -215,6 +219,37 @@ TEST_F(Program, ASweepGoesOnWhileItsLogOrItsNetworkFailsAndNoLineGoesUnaccounted
                                                 "the text log run.txt: File too large\n")) << errors.constData();
         EXPECT_NE(errors.contains("Vexal: cannot send an echo request to 127.0.0.1: Network is unreachable\n"), lasts);
     }
+}
+
+// An on-link sweep on the datagram path finds the kernel's neighbour table
+// held by others for good (here 30 reachable entries under a limit of 40,
+// seen through a tmpfs in this test's own mount namespace): each send waits
+// a bounded time, then counts as an attempt without a reply, and the run
+// ends, saying why, with the status of a run that could send nothing.
+TEST_F(Program, AnOnLinkSweepThatFindsNoRoomInTheNeighbourTableEnds)
+{
+    vexal::netns::PeerNamespace peer;
+    ASSERT_EQ(peer.addVeth("vx0", "198.18.0.1/24", "vx1", "198.18.0.2/24"), "");
+    ASSERT_EQ(vexal::netns::setPingGroupRange(0, 2147483647), "");
+    ASSERT_EQ(vexal::netns::runCommand({"sh", "-c", "for i in $(seq 100 129); do ip neigh replace 198.18.0.$i "
+                                        "lladdr 02:00:00:00:01:$((i - 100)) dev vx0 nud reachable; done"}), "");
+    const QString table = QStringLiteral("/proc/sys/net/ipv4/neigh");
+    if (::mount("none", QFile::encodeName(table).constData(), "tmpfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "no tmpfs over " << table.toStdString() << ": " << std::strerror(errno);
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(table).constData(), MNT_DETACH); });
+    ASSERT_TRUE(QDir(table).mkpath(QStringLiteral("default")));
+    QFile limit(table + QStringLiteral("/default/gc_thresh3"));
+    ASSERT_TRUE(limit.open(QIODevice::WriteOnly) && limit.write("40\n") == 3);
+    limit.close();
+
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    QElapsedTimer clock;
+    clock.start();
+    start(QStringLiteral("/ip 198.18.0.20 /ip 198.18.0.21 /t 100 /s"));
+    EXPECT_EQ(finish(), 3);
+    EXPECT_GE(clock.elapsed(), 6000) << "waited for room first";
+    EXPECT_EQ(errors, "Vexal: cannot send an echo request to 198.18.0.20: No buffer space available\n"
+                      "Vexal: Not one echo request could be sent: No buffer space available.\n");
 }
 
 TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
