@@ -35,6 +35,15 @@ bool operator==(const Collected &a, const Collected &b)
 {
     return std::tie(a.epoch, a.token) == std::tie(b.epoch, b.token);
 }
+bool operator==(const Resolve &a, const Resolve &b) { return a.targets == b.targets; }
+bool operator==(const Resolution &a, const Resolution &b)
+{
+    return std::tie(a.target, a.address) == std::tie(b.target, b.address);
+}
+bool operator==(const Resolved &a, const Resolved &b)
+{
+    return std::tie(a.epoch, a.answered, a.silent) == std::tie(b.epoch, b.answered, b.silent);
+}
 } // namespace vexal::helper
 
 namespace {
@@ -232,10 +241,11 @@ TEST(HelperProtocol, EveryMessageRoundTripsAndHostileOnesAreRefused)
     using namespace helper;
     const std::vector<Ipv4> most(MaxTargetsPerMessage, makeIpv4(203, 0, 113, 9));
     const ToHelper toHelper[] = {Configure{300, 64}, Send{{makeIpv4(10, 0, 0, 1), makeIpv4(10, 0, 0, 2)}},
-                                 Send{most}, Cancel{0xfffffffe}, Collect{0x01020304}};
+                                 Send{most}, Cancel{0xfffffffe}, Collect{0x01020304}, Resolve{most}};
     const FromHelper fromHelper[] = {
         Hello{ProtocolVersion, 0, 13}, Report{7, 5, {{0, 1}, {4, 101}}, {makeIpv4(10, 0, 0, 3)}, 3, 32000, false},
-        Report{1, 0, {}, {}, 0, 0, true}, Collected{0xfffffffe, 42}};
+        Report{1, 0, {}, {}, 0, 0, true}, Collected{0xfffffffe, 42},
+        Resolved{9, {{makeIpv4(10, 0, 0, 4), {2, 0, 0, 0, 0, 4}}, {makeIpv4(10, 0, 0, 5), {}}}, {makeIpv4(10, 0, 0, 6)}}};
     for (const ToHelper &message : toHelper) {
         Bytes wire;
         encode(message, wire);
@@ -265,8 +275,12 @@ TEST(HelperProtocol, EveryMessageRoundTripsAndHostileOnesAreRefused)
         {"Cancel a byte short", ToIt, Bytes{0x03, 1, 2, 3}, false},
         {"Collect a byte long", ToIt, Bytes{0x04, 1, 2, 3, 4, 5}, false},
         {"empty", ToIt, {}, false},                              {"empty", FromIt, {}, false},
-        {"unknown type", ToIt, Bytes{0x05, 0, 0, 0, 0}, false},
-        {"unknown type", FromIt, Bytes{0x84, 0, 0, 0, 0}, false},
+        {"unknown type", ToIt, Bytes{0x06, 0, 0, 0, 0}, false},
+        {"unknown type", FromIt, Bytes{0x85, 0, 0, 0, 0}, false},
+        {"Resolve, no targets", ToIt, Bytes{0x05, 0, 0}, false},
+        {"Resolved, nothing", FromIt, Wire().u8(0x84).u32(1).u16(0).u16(0).b, false},
+        {"Resolved, a group address", FromIt,
+         Wire().u8(0x84).u32(1).u16(1).u16(0).u32(1).u8(1).u8(0).u8(0x5e).u8(0).u8(0).u8(1).b, false},
         {"helper's own message", ToIt, Bytes{0x83, 0, 0, 0, 0, 0, 0, 0, 0}, false},
         {"Vexal's own message", FromIt, Bytes{0x03, 0, 0, 0, 0}, false},
         {"Hello", FromIt, hello, true},

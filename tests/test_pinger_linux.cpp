@@ -86,18 +86,21 @@ OctetList range(int first, int last)
 
 // A pinger of the mechanism asked for, on its own or driven by a sweep, and
 // what came of it: "datagram" and "raw" in this process (the raw socket as
-// root has it), "helper" through the helper program, as everybody else has it.
+// root has it), "helper" through the helper program, as everybody else has
+// it, and "datagram+helper" with the helper asking ARP for it.
 struct Session
 {
     Session(const std::string &mechanism, int timeoutMs)
-        : pinger(mechanism == "helper" ? createHelperPinger(QStringLiteral(VEXAL_HELPER_PROGRAM))
-                                       : createSystemPinger())
+        : pinger(mechanism == "helper"            ? createHelperPinger(QStringLiteral(VEXAL_HELPER_PROGRAM))
+                     : mechanism == "datagram+helper" ? createLocalPinger(QStringLiteral(VEXAL_HELPER_PROGRAM))
+                                                      : createLocalPinger())
     {
         // With every group admitted to ICMP datagram sockets they open; with
-        // none, root falls back to a raw socket and anybody else is refused.
-        error = mechanism == "datagram" ? netns::setPingGroupRange(0, 2147483647) : netns::setPingGroupRange(1, 0);
+        // none, root falls back to a raw socket.
+        const bool datagram = mechanism.starts_with("datagram");
+        error = datagram ? netns::setPingGroupRange(0, 2147483647) : netns::setPingGroupRange(1, 0);
         pinger->setTimeout(timeoutMs);
-        if (error.empty() && (!pinger->open() || pinger->mechanism().toStdString() != mechanism))
+        if (error.empty() && (!pinger->open() || pinger->mechanism().toStdString() != mechanism.substr(0, mechanism.find('+'))))
             error = "opened " + pinger->mechanism().toStdString() + ": " + pinger->errorText().toStdString();
         clock.start();
         QObject::connect(pinger.get(), &Pinger::replied, pinger.get(), [this](quint32 a) {
@@ -344,10 +347,14 @@ TEST_P(LinuxPinger, ASendTheKernelRefusesForLackOfRoomIsSentLater)
 // A send that fails with EINVAL for a while is asked in the end, and the
 // sweep waits for it; one whose EINVAL never clears is an attempt without a
 // reply after a bounded wait, reported once, and the sweep goes on.
-TEST_P(LinuxPinger, ASendRefusedAsInvalidWaitsForTheNeighbourTable)
+// The failing sends are this process's own: the helper's sendmmsg() is the
+// C library's.
+class InProcessPinger : public LinuxPinger
 {
-    if (GetParam() == "helper")
-        GTEST_SKIP() << "the failing sends are this process's own: the helper's sendmmsg() is the C library's";
+};
+
+TEST_P(InProcessPinger, ASendRefusedAsInvalidWaitsForTheNeighbourTable)
+{
     ours({"ip", "route", "add", "198.18.0.0/24", "via", "198.51.100.2", "dev", "vx0"});
     peers({"ip", "route", "add", "local", "198.18.0.0/24", "dev", "lo"});
     const qint64 now = QDeadlineTimer::current().deadline();
@@ -392,13 +399,17 @@ TEST(NeighbourRoom, IsNotGivenTwiceToABatchTheTableCannotShowYet)
 // the datagram path waits for room, counting the answering hosts' entries,
 // and is not held to what one socket's buffer (a small one, as without
 // privileges) can keep waiting for its neighbour.
-// On the privileged path ARP comes first, so the table gets no unresolved
-// entry; and a host that answers no ARP but has a static entry is still
-// asked, one without is not.
+// On the privileged path, and on the datagram path with the helper, ARP comes
+// first, so the table gets no unresolved entry; and a host that answers no
+// ARP but has a static entry is still asked, one without is not.
 // All behind a stateful firewall, as ufw and firewalld set one up: a reply
 // to a request that did not go through the kernel is INVALID and dropped.
 // Afterwards no packet socket is left bound, hearing the link.
-TEST_P(LinuxPinger, FindsEveryLiveHostOfAnOnLinkRange)
+class OnLinkSweep : public LinuxPinger
+{
+};
+
+TEST_P(OnLinkSweep, FindsEveryLiveHostOfAnOnLinkRange)
 {
     ours({"nft", "add table inet guard; add chain inet guard input { type filter hook input priority 0; }; "
                  "add rule inet guard input ct state invalid drop"});
@@ -456,8 +467,18 @@ TEST_P(LinuxPinger, FindsEveryLiveHostOfAnOnLinkRange)
     EXPECT_EQ(run.replies, std::vector<Ipv4>{makeIpv4(198, 18, 6, 1)}) << "only the static neighbour is asked";
 }
 
+const auto nameOf = [](const auto &info) {
+    std::string name = info.param;
+    std::replace(name.begin(), name.end(), '+', '_');
+    return name;
+};
 INSTANTIATE_TEST_SUITE_P(Mechanisms, LinuxPinger,
-                         ::testing::Values(std::string("datagram"), std::string("raw"), std::string("helper")),
-                         [](const auto &info) { return info.param; });
+                         ::testing::Values(std::string("datagram"), std::string("raw"), std::string("helper")), nameOf);
+INSTANTIATE_TEST_SUITE_P(Mechanisms, InProcessPinger, ::testing::Values(std::string("datagram"), std::string("raw")),
+                         nameOf);
+INSTANTIATE_TEST_SUITE_P(Mechanisms, OnLinkSweep,
+                         ::testing::Values(std::string("datagram"), std::string("datagram+helper"), std::string("raw"),
+                                           std::string("helper")),
+                         nameOf);
 
 } // namespace

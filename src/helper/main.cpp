@@ -28,7 +28,7 @@ int main(int, char *argv[])
 
     const std::unique_ptr<vexal::Pinger> pinger = vexal::createRawPinger(confined.raw, &vexal::openPacketSocketForArp);
     const bool opened = pinger->open();
-    vexal::PingService service(0, *pinger);
+    vexal::PingService service(0, *pinger, &vexal::openPacketSocketForArp);
     const int rawError = confined.raw.error != 0 ? confined.raw.error : opened ? 0 : EIO;
     service.greet({vexal::helper::ProtocolVersion, rawError, confined.packetError});
     if (!opened)

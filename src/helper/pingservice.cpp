@@ -1,5 +1,8 @@
 #include "helper/pingservice.h"
 
+#include "sweep/arpresolver_linux.h"
+#include "sweep/linkmap_linux.h"
+
 #include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
 
@@ -19,10 +22,11 @@ constexpr int RefusalsTold = 10;
 
 } // namespace
 
-PingService::PingService(int fd, Pinger &pinger, QObject *parent)
+PingService::PingService(int fd, Pinger &pinger, PacketSocketOpener openPacket, QObject *parent)
     : QObject(parent)
     , m_fd(fd)
     , m_pinger(pinger)
+    , m_openPacket(std::move(openPacket))
 {
     m_buffer.resize(helper::MaxMessageBytes + 1);
     m_queue.reserve(MaxQueued);
@@ -98,12 +102,18 @@ void PingService::handle(const helper::ToHelper &message)
         }
         m_queue.insert(m_queue.end(), send->targets.begin(), send->targets.end());
         pump();
+    } else if (const auto *questions = std::get_if<helper::Resolve>(&message)) {
+        resolve(questions->targets);
     } else if (const auto *cancel = std::get_if<helper::Cancel>(&message)) {
         m_pinger.cancel();
+        if (m_resolver)
+            m_resolver->cancel();
         m_queue.clear();
         m_queueHead = 0;
         m_report = helper::Report{};
         m_report.epoch = cancel->epoch;
+        m_resolved = helper::Resolved{};
+        m_resolved.epoch = cancel->epoch;
         m_reportedOutstanding = 0;
     } else if (const auto *collect = std::get_if<helper::Collect>(&message)) {
         m_pinger.collect();
@@ -146,8 +156,48 @@ void PingService::pump()
     }
 }
 
+void PingService::resolve(const std::vector<Ipv4> &targets)
+{
+    if (!m_resolver) {
+        m_links = std::make_unique<LinkMap>();
+        m_resolver = std::make_unique<LocalArpResolver>(m_openPacket, *m_links);
+        connect(m_resolver.get(), &ArpResolver::answered, this, &PingService::takeAnswers);
+        connect(m_resolver.get(), &ArpResolver::gaveUp, this, [this](quint32 target, int) {
+            m_resolved.silent.push_back(target);
+            if (int(m_resolved.silent.size()) >= helper::MaxResolvedPerMessage)
+                report();
+        });
+    }
+    for (const Ipv4 target : targets) {
+        // Only a target the kernel routes on a link that does ARP is asked;
+        // any other needs no question, and Vexal sends to it as it is.
+        const LinkRoute route = m_links->route(target);
+        if (!route.unresolved() || !m_resolver->available() || !m_resolver->ask(target, route))
+            m_resolved.answered.push_back({target, {}});
+        if (int(m_resolved.answered.size()) >= helper::MaxResolvedPerMessage)
+            report();
+    }
+}
+
+void PingService::takeAnswers()
+{
+    for (const ArpResolver::Answer &answer : m_resolver->answers()) {
+        m_resolved.answered.push_back({answer.target, answer.address});
+        if (int(m_resolved.answered.size()) >= helper::MaxResolvedPerMessage)
+            report();
+    }
+    m_resolver->answers().clear();
+}
+
 void PingService::report(bool evenIfUnchanged)
 {
+    if (!m_resolved.answered.empty() || !m_resolved.silent.empty()) {
+        post(m_resolved);
+        const quint32 epoch = m_resolved.epoch;
+        m_resolved = helper::Resolved{};
+        m_resolved.epoch = epoch;
+        flush();
+    }
     const qint64 outstanding = m_pinger.outstanding();
     if (!evenIfUnchanged && m_report.dealt == 0 && m_report.replies.empty() && !m_report.settled
         && outstanding == m_reportedOutstanding)

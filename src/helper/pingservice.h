@@ -2,15 +2,20 @@
 
 #include "sweep/helperprotocol.h"
 #include "sweep/pinger.h"
+#include "sweep/pingers_linux.h"
 
 #include <QObject>
 
 #include <deque>
+#include <memory>
 #include <vector>
 
 class QSocketNotifier;
 
 namespace vexal {
+
+class ArpResolver;
+class LinkMap;
 
 // The helper's side of its socket: takes Vexal's messages, has the pinger
 // send what they ask, and reports back. It trusts nothing it is sent: a
@@ -22,8 +27,9 @@ class PingService final : public QObject
     Q_OBJECT
 
 public:
-    // `fd` is the socket, `pinger` open already.
-    PingService(int fd, Pinger &pinger, QObject *parent = nullptr);
+    // `fd` is the socket, `pinger` open already; `openPacket` gives the
+    // packet sockets for the questions Vexal asks the helper to ask itself.
+    PingService(int fd, Pinger &pinger, PacketSocketOpener openPacket, QObject *parent = nullptr);
     ~PingService() override;
 
     // Sends the hello; the first thing Vexal reads.
@@ -42,6 +48,8 @@ private:
     void handle(const helper::ToHelper &message);
     void refuse(const char *why);
     void pump();
+    void resolve(const std::vector<Ipv4> &targets);
+    void takeAnswers();
     // Sends the report when there is something new to say.
     void report(bool evenIfUnchanged = false);
     void post(const helper::FromHelper &message);
@@ -59,6 +67,10 @@ private:
     std::size_t m_queueHead = 0;
     SendRefusals m_refusals;
     helper::Report m_report;
+    helper::Resolved m_resolved;
+    PacketSocketOpener m_openPacket;
+    std::unique_ptr<LinkMap> m_links;
+    std::unique_ptr<ArpResolver> m_resolver;
     qint64 m_reportedOutstanding = 0;
     int m_refusedMessages = 0;
 };

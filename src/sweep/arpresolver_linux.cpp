@@ -47,23 +47,23 @@ constexpr HardwareAddress Broadcast{0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 
 } // namespace
 
-ArpResolver::ArpResolver(PacketSocketOpener openSocket, LinkMap &links, QObject *parent)
-    : QObject(parent)
+LocalArpResolver::LocalArpResolver(PacketSocketOpener openSocket, LinkMap &links, QObject *parent)
+    : ArpResolver(parent)
     , m_openSocket(std::move(openSocket))
     , m_links(links)
     , m_tokens(Burst)
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &ArpResolver::pump);
+    connect(&m_timer, &QTimer::timeout, this, &LocalArpResolver::pump);
 }
 
-ArpResolver::~ArpResolver()
+LocalArpResolver::~LocalArpResolver()
 {
     close();
 }
 
-bool ArpResolver::available()
+bool LocalArpResolver::available()
 {
     if (m_fd >= 0)
         return true;
@@ -79,11 +79,11 @@ bool ArpResolver::available()
     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &ArpResolver::pump);
+    connect(m_notifier, &QSocketNotifier::activated, this, &LocalArpResolver::pump);
     return true;
 }
 
-void ArpResolver::close()
+void LocalArpResolver::close()
 {
     if (m_fd < 0)
         return;
@@ -97,7 +97,7 @@ void ArpResolver::close()
     m_listening = false;
 }
 
-bool ArpResolver::ask(Ipv4 target, const LinkRoute &route)
+bool LocalArpResolver::ask(Ipv4 target, const LinkRoute &route)
 {
     if (!available())
         return false;
@@ -116,7 +116,7 @@ bool ArpResolver::ask(Ipv4 target, const LinkRoute &route)
     return true;
 }
 
-int ArpResolver::drainMilliseconds() const
+int LocalArpResolver::drainMilliseconds() const
 {
     if (m_resolving.empty())
         return 0;
@@ -126,7 +126,7 @@ int ArpResolver::drainMilliseconds() const
     return int((paced + Tries * TryIntervalNs) / 1'000'000) + 100;
 }
 
-void ArpResolver::cancel()
+void LocalArpResolver::cancel()
 {
     m_resolving.clear();
     m_unasked.clear();
@@ -139,7 +139,7 @@ void ArpResolver::cancel()
     close();
 }
 
-void ArpResolver::pump()
+void LocalArpResolver::pump()
 {
     read();
     const qint64 now = monotonicNs();
@@ -179,7 +179,7 @@ void ArpResolver::pump()
         m_timer.start(millisecondsUntil(m_asked.front().due, now));
 }
 
-bool ArpResolver::sendQuestion(Ipv4 target, Resolving &entry)
+bool LocalArpResolver::sendQuestion(Ipv4 target, Resolving &entry)
 {
     // The link's address as it is now: it may have changed since the last
     // question, and an answer to an address nobody has never comes.
@@ -205,7 +205,7 @@ bool ArpResolver::sendQuestion(Ipv4 target, Resolving &entry)
     return true;
 }
 
-void ArpResolver::read()
+void LocalArpResolver::read()
 {
     if (!m_listening)
         return;
@@ -240,7 +240,7 @@ void ArpResolver::read()
         emit answered();
 }
 
-void ArpResolver::listen()
+void LocalArpResolver::listen()
 {
     if (m_listening || m_fd < 0)
         return;

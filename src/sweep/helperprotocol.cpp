@@ -89,6 +89,12 @@ void encode(const ToHelper &message, std::vector<quint8> &out)
                        w.byte(quint8(Type::Collect));
                        w.u32(m.token);
                    },
+                   [&](const Resolve &m) {
+                       w.byte(quint8(Type::Resolve));
+                       w.u16(quint16(m.targets.size()));
+                       for (const Ipv4 target : m.targets)
+                           w.u32(target);
+                   },
                },
                message);
 }
@@ -124,6 +130,19 @@ void encode(const FromHelper &message, std::vector<quint8> &out)
                        w.u32(m.epoch);
                        w.u32(m.token);
                    },
+                   [&](const Resolved &m) {
+                       w.byte(quint8(Type::Resolved));
+                       w.u32(m.epoch);
+                       w.u16(quint16(m.answered.size()));
+                       w.u16(quint16(m.silent.size()));
+                       for (const Resolution &r : m.answered) {
+                           w.u32(r.target);
+                           for (const quint8 b : r.address)
+                               w.byte(b);
+                       }
+                       for (const Ipv4 target : m.silent)
+                           w.u32(target);
+                   },
                },
                message);
 }
@@ -141,15 +160,18 @@ std::optional<ToHelper> decodeToHelper(std::span<const quint8> message)
             return std::nullopt;
         return m;
     }
-    case Type::Send: {
+    case Type::Send:
+    case Type::Resolve: {
+        const Type type = Type(message[0]);
         const quint16 count = r.u16();
         if (r.failed() || count == 0 || count > MaxTargetsPerMessage || r.left() != std::size_t(count) * 4)
             return std::nullopt;
-        Send m;
-        m.targets.resize(count);
-        for (Ipv4 &target : m.targets)
+        std::vector<Ipv4> targets(count);
+        for (Ipv4 &target : targets)
             target = r.u32();
-        return m;
+        if (type == Type::Send)
+            return Send{std::move(targets)};
+        return Resolve{std::move(targets)};
     }
     case Type::Cancel: {
         Cancel m{r.u32()};
@@ -210,6 +232,28 @@ std::optional<FromHelper> decodeFromHelper(std::span<const quint8> message)
         m.epoch = r.u32();
         m.token = r.u32();
         return r.whole() ? std::optional<FromHelper>(m) : std::nullopt;
+    }
+    case Type::Resolved: {
+        Resolved m;
+        m.epoch = r.u32();
+        const quint16 answered = r.u16();
+        const quint16 silent = r.u16();
+        if (r.failed() || answered + silent == 0 || answered > MaxResolvedPerMessage || silent > MaxResolvedPerMessage
+            || r.left() != std::size_t(answered) * 10 + std::size_t(silent) * 4)
+            return std::nullopt;
+        m.answered.resize(answered);
+        for (Resolution &resolution : m.answered) {
+            resolution.target = r.u32();
+            for (quint8 &b : resolution.address)
+                b = r.byte();
+            // Zero, or one station: never a group address.
+            if (resolution.address != HardwareAddress{} && !isStationAddress(resolution.address))
+                return std::nullopt;
+        }
+        m.silent.resize(silent);
+        for (Ipv4 &target : m.silent)
+            target = r.u32();
+        return m;
     }
     default:
         return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/ipv4.h"
+#include "sweep/arppacket.h"
 
 #include <QtGlobal>
 
@@ -21,6 +22,9 @@ namespace vexal {
 // Vexal forwards the targets it is offered; the helper reports back, in
 // order, how many it has dealt with (sent, or refused for good, and why),
 // the addresses that answered and how many requests are still outstanding.
+// Where Vexal sends its echo requests itself (an ICMP datagram socket), it
+// asks the helper only to resolve on-link targets with ARP, and sends to
+// those that answered.
 // Every report carries the number of the last Cancel it saw, so that Vexal
 // drops whatever answers requests it has cancelled.
 namespace helper {
@@ -29,8 +33,10 @@ constexpr quint16 ProtocolVersion = 1;
 constexpr int MaxTargetsPerMessage = 1024;
 constexpr int MaxRefusalsPerMessage = 1024;
 constexpr int MaxRepliesPerMessage = 2048;
+constexpr int MaxResolvedPerMessage = 1024;
 // Room for the largest message either side sends.
 constexpr std::size_t MaxMessageBytes = 32 + 8 * MaxRefusalsPerMessage + 4 * MaxRepliesPerMessage;
+static_assert(MaxMessageBytes >= 16 + 14 * std::size_t(MaxResolvedPerMessage));
 
 // Bounds of what the helper agrees to do: what ping lets every user do.
 constexpr int MinTimeoutMs = 1;
@@ -44,10 +50,12 @@ enum class Type : quint8 {
     Send = 0x02,
     Cancel = 0x03,
     Collect = 0x04,
+    Resolve = 0x05,
     // From the helper.
     Hello = 0x81,
     Report = 0x82,
     Collected = 0x83,
+    Resolved = 0x84,
 };
 
 // --- to the helper ---------------------------------------------------------
@@ -74,7 +82,13 @@ struct Collect
 {
     quint32 token = 0;
 };
-using ToHelper = std::variant<Configure, Send, Cancel, Collect>;
+// Asks each target's hardware address with ARP, at the helper's pace; each
+// is answered once in a Resolved message.
+struct Resolve
+{
+    std::vector<Ipv4> targets;
+};
+using ToHelper = std::variant<Configure, Send, Cancel, Collect, Resolve>;
 
 // --- from the helper -------------------------------------------------------
 
@@ -111,7 +125,21 @@ struct Collected
     quint32 epoch = 0;
     quint32 token = 0;
 };
-using FromHelper = std::variant<Hello, Report, Collected>;
+struct Resolution
+{
+    Ipv4 target = 0;
+    // The station that answered; zero when the target needed no question
+    // (its neighbour is known, or it is not on a link that does ARP).
+    HardwareAddress address{};
+};
+struct Resolved
+{
+    quint32 epoch = 0;
+    std::vector<Resolution> answered;
+    // Targets that answered none of the questions.
+    std::vector<Ipv4> silent;
+};
+using FromHelper = std::variant<Hello, Report, Collected, Resolved>;
 
 // Encoders append one message to `out`.
 void encode(const ToHelper &message, std::vector<quint8> &out);

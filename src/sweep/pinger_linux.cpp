@@ -76,7 +76,8 @@ int openDatagramSocket() { return ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK |
 class LinuxPinger final : public Pinger
 {
 public:
-    LinuxPinger(bool datagramFirst, PreopenedSocket raw, PacketSocketOpener openPacket, QObject *parent);
+    LinuxPinger(bool datagramFirst, PreopenedSocket raw, PacketSocketOpener openPacket, QString arpHelper,
+                QObject *parent);
     ~LinuxPinger() override;
 
     bool open() override;
@@ -127,6 +128,7 @@ private:
     // Handed over at start-up, until open() takes them or closes them.
     PreopenedSocket m_handedRaw;
     PacketSocketOpener m_openPacket;
+    const QString m_arpHelper;
     std::unique_ptr<IcmpChannels> m_channels;
     std::unique_ptr<LinkMap> m_links;
     std::unique_ptr<ArpResolver> m_resolver;
@@ -153,11 +155,13 @@ private:
     QTimer m_answeredTimer;
 };
 
-LinuxPinger::LinuxPinger(bool datagramFirst, PreopenedSocket raw, PacketSocketOpener openPacket, QObject *parent)
+LinuxPinger::LinuxPinger(bool datagramFirst, PreopenedSocket raw, PacketSocketOpener openPacket, QString arpHelper,
+                         QObject *parent)
     : Pinger(parent)
     , m_datagramFirst(datagramFirst)
     , m_handedRaw(raw)
     , m_openPacket(std::move(openPacket))
+    , m_arpHelper(std::move(arpHelper))
 {
     // Several pingers of one process share the raw socket's view of every
     // echo reply, so each gets its own identifiers and cookies.
@@ -237,9 +241,13 @@ bool LinuxPinger::open()
     m_links = std::make_unique<LinkMap>();
     m_ready.reserve(4096);
 
-    // With the raw socket, on-link targets are asked by ARP first.
-    if (m_raw) {
-        m_resolver = std::make_unique<ArpResolver>(m_openPacket, *m_links, this);
+    // On-link targets are asked by ARP first, by this process with the raw
+    // socket's privilege, or else by the helper.
+    if (m_raw)
+        m_resolver = std::make_unique<LocalArpResolver>(m_openPacket, *m_links, this);
+    else if (!m_arpHelper.isEmpty())
+        m_resolver = std::make_unique<HelperArpResolver>(m_arpHelper, this);
+    if (m_resolver) {
         connect(m_resolver.get(), &ArpResolver::answered, this, &LinuxPinger::sendAnswered);
         connect(m_resolver.get(), &ArpResolver::gaveUp, this, &LinuxPinger::onGaveUp);
         connect(m_resolver.get(), &ArpResolver::moreWelcome, this, [this] {
@@ -616,14 +624,14 @@ void LinuxPinger::wakeSender()
 
 } // namespace
 
-std::unique_ptr<Pinger> createLocalPinger(QObject *parent)
+std::unique_ptr<Pinger> createLocalPinger(const QString &arpHelper, QObject *parent)
 {
-    return std::make_unique<LinuxPinger>(true, PreopenedSocket{}, &openPacketSocket, parent);
+    return std::make_unique<LinuxPinger>(true, PreopenedSocket{}, &openPacketSocket, arpHelper, parent);
 }
 
 std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PacketSocketOpener openPacket, QObject *parent)
 {
-    return std::make_unique<LinuxPinger>(false, raw, std::move(openPacket), parent);
+    return std::make_unique<LinuxPinger>(false, raw, std::move(openPacket), QString(), parent);
 }
 
 QString icmpRefusedText(int datagramError, int rawError, const QString &capabilityHolder, bool throughHelper)

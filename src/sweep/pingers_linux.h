@@ -18,10 +18,12 @@ namespace vexal {
 using PacketSocketOpener = std::function<PreopenedSocket()>;
 
 // In this process: ICMP datagram sockets where the system allows them, a raw
-// socket where it refuses them (root). With a raw socket, on-link targets are
-// asked by ARP through a packet socket first, opened while they are asked
-// and closed again, before their echo request goes through the kernel.
-std::unique_ptr<Pinger> createLocalPinger(QObject *parent = nullptr);
+// socket where it refuses them (root). On-link targets are asked by ARP
+// first, before their echo request goes through the kernel: with a raw
+// socket through a packet socket, opened while they are asked and closed
+// again; with datagram sockets by the helper program at `arpHelper`, when
+// there is one that may.
+std::unique_ptr<Pinger> createLocalPinger(const QString &arpHelper = {}, QObject *parent = nullptr);
 // The raw socket alone, opened ahead, as the helper program holds it, and
 // its packet sockets from `openPacket`.
 std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PacketSocketOpener openPacket,

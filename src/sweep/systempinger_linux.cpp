@@ -59,7 +59,8 @@ std::unique_ptr<Pinger> SystemPinger::choose()
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd >= 0) {
         ::close(fd);
-        return createLocalPinger();
+        // The helper asks ARP for on-link targets, where it may.
+        return createLocalPinger(helperProgramPath());
     }
     const int error = errno;
     // The errors for which a raw socket is the way on; see LinuxPinger.
