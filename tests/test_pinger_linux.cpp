@@ -465,6 +465,18 @@ TEST_P(OnLinkSweep, FindsEveryLiveHostOfAnOnLinkRange)
     run.controller.begin({range(198, 198), range(18, 18), range(6, 6), range(1, 2)}, 0, false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !run.controller.isRunning(); }, 10000));
     EXPECT_EQ(run.replies, std::vector<Ipv4>{makeIpv4(198, 18, 6, 1)}) << "only the static neighbour is asked";
+
+    // A new hardware address on our link (a random one per network, a
+    // bond's failover) is the one the next questions carry: answers to an
+    // address nobody has would never arrive.
+    peers({"sysctl", "-qw", "net.ipv4.conf.all.arp_ignore=0"});
+    ours({"ip", "link", "set", "vx0", "address", "02:00:00:00:18:99"});
+    ours({"ip", "neigh", "flush", "dev", "vx0"});
+    QTest::qWait(600); // what was read of the link is older than a reading lasts
+    run.replies.clear();
+    run.controller.begin({range(198, 198), range(18, 18), range(0, 0), range(0, 3)}, 0, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run.controller.isRunning(); }, 10000));
+    EXPECT_EQ(run.replies, std::vector<Ipv4>{makeIpv4(198, 18, 0, 0)}) << "asked from the link's new address";
 }
 
 const auto nameOf = [](const auto &info) {
