@@ -4,8 +4,10 @@
 //   limit     a minimal single-thread loop on a raw socket (sendmmsg batches
 //             of 64, a recvmmsg drain after each, no bookkeeping) over
 //             127.0.0.0/16: what this machine can do at all;
-//   engine    the sweep controller and system pinger over the same /16, on
-//             the raw and on the datagram socket;
+//   engine    the sweep controller and system pinger over the same /16,
+//             through the helper program (the privileged path every user
+//             has, measured through it even as root), on root's own raw
+//             socket, and on the datagram socket;
 //   window    the real main window, drawn offscreen, over the same /16;
 //   fping     for comparison;
 //   link      engine, window and fping through a veth pair to a peer
@@ -15,7 +17,9 @@
 //   large     (--large) 127.0.0.0/8, 16,777,216 targets, engine only;
 //   lan       (runLan) a fresh namespace on an on-link 198.18.0.0/16 whose
 //             peer holds 1,024 addresses spread evenly: the engine on the
-//             privileged and on the datagram path, fping and nmap.
+//             privileged path (also behind a stateful firewall), on the
+//             datagram path with the helper asking ARP and without it,
+//             fping and nmap.
 //   (--lan-ceiling) on the lan row's network, the overflows the kernel's
 //             neighbour table counts under a plain sender at fixed shares of
 //             its bound: what any sender that never overflows it can reach.
@@ -33,6 +37,7 @@
 #include "run/sweeprun.h"
 #include "sweep/icmppacket.h"
 #include "sweep/pinger.h"
+#include "sweep/pingers_linux.h"
 #include "sweep/runstatistics.h"
 #include "sweep/stepscheduler.h"
 #include "sweep/sweepcontroller.h"
@@ -183,6 +188,20 @@ private:
     int m_timeoutMs;
 };
 
+// The pinger a child measures, as its parent chose (VEXAL_BENCH_PINGER):
+// "helper", the helper program; "datagram+helper", datagram sockets with the
+// helper asking ARP; anything else, this process's own sockets (datagram,
+// or raw where datagram sockets are refused, as for root).
+std::unique_ptr<Pinger> benchPinger()
+{
+    const QByteArray path = qgetenv("VEXAL_BENCH_PINGER");
+    if (path == "helper")
+        return createHelperPinger(QStringLiteral(VEXAL_HELPER_PROGRAM));
+    if (path == "datagram+helper")
+        return createLocalPinger(QStringLiteral(VEXAL_HELPER_PROGRAM));
+    return createLocalPinger();
+}
+
 void report(const char *mode, qint64 ms, qint64 replies, qint64 attempts, qint64 stallMs,
             const QString &mechanism, qint64 refused = 0, qint64 early = 0)
 {
@@ -264,7 +283,7 @@ int runLimit(const QString &range)
 int runEngine(int argc, char **argv, const QString &range, int timeoutMs)
 {
     QCoreApplication app(argc, argv);
-    const std::unique_ptr<Pinger> pinger = createSystemPinger();
+    const std::unique_ptr<Pinger> pinger = benchPinger();
     if (!pinger->open()) {
         std::fprintf(stderr, "%s\n", qPrintable(pinger->errorText()));
         return 1;
@@ -349,7 +368,7 @@ int runWindow(int argc, char **argv, const QString &range, bool logged = false)
     SystemClock clock;
     LogSettings logSettings;
     TimerStepScheduler scheduler;
-    const std::unique_ptr<Pinger> pinger = createSystemPinger();
+    const std::unique_ptr<Pinger> pinger = benchPinger();
     // Both logs on "Log All", in a folder of their own.
     QTemporaryDir logs;
     if (logged) {
@@ -418,10 +437,20 @@ struct Result
     qint64 lost() const { return targets - refused - replies; }
 };
 
-Result runChild(const QString &mode, const QString &range, const QStringList &extra = {})
+// The pingers of the rows: the privileged path through the helper, root's
+// own raw socket, datagram sockets alone or with the helper asking ARP.
+const QString Helper = QStringLiteral("helper");
+const QString OwnSockets = QStringLiteral("own");
+const QString DatagramWithHelper = QStringLiteral("datagram+helper");
+
+Result runChild(const QString &mode, const QString &range, const QStringList &extra = {},
+                const QString &pinger = Helper)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VEXAL_BENCH_PINGER"), pinger);
+    child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(), QStringList{mode, range} + extra);
     Result result;
     result.range = range;
@@ -728,27 +757,39 @@ QStringList runLan()
     const QStringList timeout = {QString::number(LanTimeoutMs)};
     netns::setPingGroupRange(1, 0);
     Result engine = runChild("--engine", Link16, timeout);
+    // A stateful firewall as ufw and firewalld set one up: a reply to a
+    // request that did not go through the kernel is INVALID, and dropped.
+    const std::string firewallWhy = netns::runCommand(
+        {"nft", "add table inet guard; add chain inet guard input { type filter hook input priority 0; }; "
+                "add rule inet guard input ct state invalid drop"});
+    Result firewalled = firewallWhy.empty() ? runChild("--engine", Link16, timeout) : Result{};
+    netns::runCommand({"nft", "delete table inet guard"});
     netns::setPingGroupRange(0, 2147483647);
+    Result withHelper = runChild("--engine", Link16, timeout, DatagramWithHelper);
     TableWatch table;
-    Result datagram = runChild("--engine", Link16, timeout);
+    Result datagram = runChild("--engine", Link16, timeout, OwnSockets);
     table.stop();
     netns::setPingGroupRange(1, 0);
     // Our own address answers the engine as well.
-    engine.replies -= 1;
-    datagram.replies -= 1;
+    for (Result *r : {&engine, &firewalled, &withHelper, &datagram})
+        r->replies -= 1;
     const Result fping = runLanTool(QStringLiteral("fping"),
                                     {"-a", "-r", "0", "-i", "0", "-t", QString::number(LanTimeoutMs), "-g",
                                      "198.18.0.0", "198.18.255.255"},
                                     QStringLiteral("198.18."));
     const Result nmap = runLanTool(QStringLiteral("nmap"), {"-sn", "-n", Link16},
                                    QStringLiteral("Nmap scan report for"));
-    for (const auto &[name, r] : std::initializer_list<std::pair<const char *, const Result *>>{
-             {"lan", &engine}, {"lan", &datagram}, {"fping", &fping}, {"nmap", &nmap}})
+    for (const auto &[r, how] : std::initializer_list<std::pair<const Result *, const char *>>{
+             {&engine, "engine, through the helper"},
+             {&firewalled, "engine, through the helper, behind ct state invalid drop"},
+             {&withHelper, "engine, datagram socket, the helper asking ARP"},
+             {&datagram, "engine, datagram socket alone"},
+             {&fping, "fping -r 0 -i 0"},
+             {&nmap, "nmap -sn -n"}})
         if (r->ok)
-            std::printf("%-7s %-13s %5lld of %d live hosts  %8.3f s wall  [%s]\n", name, Link16,
-                        static_cast<long long>(r->replies), LanHosts, double(r->ms) / 1000.0,
-                        r == &engine ? "engine, raw and packet sockets" : r == &datagram ? "engine, datagram socket"
-                        : r == &fping ? "fping -r 0 -i 0" : "nmap -sn -n");
+            std::printf("%-7s %-13s %5lld of %d live hosts  %8.3f s wall  [%s]\n", r == &fping ? "fping"
+                        : r == &nmap ? "nmap" : "lan", Link16, static_cast<long long>(r->replies), LanHosts,
+                        double(r->ms) / 1000.0, how);
 
     const NeighbourTableBound bound = NeighbourTableBound::read();
     const double limit = bound.limit;
@@ -772,13 +813,21 @@ QStringList runLan()
               .arg(qRound(held))
               .arg(leftBoundS, 0, 'f', 1)
               .arg(leftBoundS * 1000.0 / double(std::max<qint64>(datagram.ms, 1)), 0, 'f', 2);
-    const QString ratio = engine.ok && nmap.ok
-        ? QString::number(double(engine.ms) / double(std::max<qint64>(nmap.ms, 1)), 'f', 2)
-        : QStringLiteral("not measured");
-    QStringList lines{QStringLiteral("lan: engine %1; datagram path %2%3; nmap %4; fping %5")
-                          .arg(found(engine, " live hosts", true), found(datagram, "", true), share,
-                               found(nmap, "", true), found(fping, "", false)),
-                      QStringLiteral("lan engine / nmap wall time: %1 (target below 1.00)").arg(ratio)};
+    const auto ratio = [&](const Result &r) {
+        return r.ok && nmap.ok ? QString::number(double(r.ms) / double(std::max<qint64>(nmap.ms, 1)), 'f', 2)
+                               : QStringLiteral("not measured");
+    };
+    QStringList lines{
+        QStringLiteral("lan: engine %1; behind a stateful firewall %2; datagram path with the helper's ARP %3; "
+                       "datagram path alone %4%5; nmap %6; fping %7")
+            .arg(found(engine, " live hosts", true),
+                 firewallWhy.empty() ? found(firewalled, "", true)
+                                     : QStringLiteral("not measured: %1").arg(QString::fromStdString(firewallWhy)),
+                 found(withHelper, "", true), found(datagram, "", true), share, found(nmap, "", true),
+                 found(fping, "", false)),
+        QStringLiteral("lan engine / nmap wall time: %1 (target below 1.00)").arg(ratio(engine)),
+        QStringLiteral("lan engine behind the firewall / nmap wall time: %1 (target below 1.00)").arg(ratio(firewalled)),
+        QStringLiteral("lan datagram path with the helper's ARP / nmap wall time: %1").arg(ratio(withHelper))};
     if (!tableLine.isEmpty())
         lines << tableLine;
     return lines;
@@ -865,10 +914,13 @@ int runAll(int argc, char **argv, int runs, bool large)
     };
     const Row limit = child("--limit", Loopback16);
     const Row engine = child("--engine", Loopback16, loopbackTimeout);
+    const Row ownRaw = repeat(runs, [&] { return runChild("--engine", Loopback16, loopbackTimeout, OwnSockets); });
     const Row window = child("--window", Loopback16);
     const Row logged = child("--logged", Loopback16);
     const std::string datagramWhy = netns::setPingGroupRange(0, 2147483647);
-    const Row datagram = datagramWhy.empty() ? child("--engine", Loopback16, loopbackTimeout) : Row{};
+    const Row datagram = datagramWhy.empty()
+        ? repeat(runs, [&] { return runChild("--engine", Loopback16, loopbackTimeout, OwnSockets); })
+        : Row{};
     netns::setPingGroupRange(1, 0);
     const Row fping = repeat(runs, [] { return runFping(Loopback16); });
 
@@ -891,6 +943,7 @@ int runAll(int argc, char **argv, int runs, bool large)
     std::printf("\n");
     printRow("limit", limit);
     printRow("engine", engine);
+    printRow("engine", ownRaw);
     printRow("window", window);
     printRow("logged", logged);
     printRow("engine", datagram);
@@ -901,7 +954,7 @@ int runAll(int argc, char **argv, int runs, bool large)
     printRow("silent", silent);
     printRow("large", slash8);
     qint64 longestGap = 0;
-    for (const Row *r : std::initializer_list<const Row *>{&engine, &window, &logged, &datagram, &linkEngine,
+    for (const Row *r : std::initializer_list<const Row *>{&engine, &ownRaw, &window, &logged, &datagram, &linkEngine,
                                                          &linkWindow, &silent, &slash8})
         longestGap = std::max(longestGap, r->ok() ? r->stallMs() : 0);
     std::printf("longest event-loop gap of the rows above: %lld ms (target under 50)\n\n",
@@ -915,7 +968,8 @@ int runAll(int argc, char **argv, int runs, bool large)
         return r.ok() ? QString::number(r.lost()) : QStringLiteral("not measured");
     };
     std::printf("engine speed / fping speed: %s (target at least 2.00)\n", qPrintable(ratio(fping, engine)));
-    std::printf("engine speed / limit speed: %s (target at least 0.80)\n", qPrintable(ratio(limit, engine)));
+    std::printf("engine speed / limit speed: %s (target at least 0.80); root's own raw socket: %s\n",
+                qPrintable(ratio(limit, engine)), qPrintable(ratio(limit, ownRaw)));
     std::printf("window / engine wall time: %s (target at most 1.10)\n", qPrintable(ratio(window, engine)));
     std::printf("window with both logs on Log All / window wall time: %s (target at most 1.15); "
                 "logged %lld reply lines and %lld rows of %lld replies\n",
