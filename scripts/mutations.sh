@@ -83,10 +83,26 @@ m s7 src/sweep/runstatistics.cpp 's/\.left\(5\)/.left(4)/' \
   "test_sweep test_run test_windows" "percentage cut to four characters"
 m s8 src/sweep/runstatistics.cpp 's/roundHalfEven\(double\(m_elapsedMs\) \/ 1000\.0\)/m_elapsedMs \/ 1000/' \
   "test_sweep test_run test_windows" "elapsed seconds truncated instead of rounded"
-m s9 src/sweep/pinger_linux.cpp 's/ \|\| error == ENOBUFS\)/)/' \
+m s9 src/sweep/icmpchannels_linux.cpp 's/ \|\| error == ENOBUFS\)/)/' \
   "test_pinger_linux" "a send refused for lack of queue room is given up"
-m s10 src/sweep/pinger_linux.cpp 's/arrival = std::min\(readAt, [^;]*;/(void)stamp;/' \
+m s10 src/sweep/icmpchannels_linux.cpp 's/arrival = std::min\(readAt, [^;]*;/(void)stamp;/' \
   "test_pinger_linux" "lateness judged by reading time, not arrival"
+m s11 src/sweep/linkmap_linux.cpp 's/\n    m_links\.clear\(\);\n/\n/' \
+  "test_pinger_linux" "a link's hardware address kept after it changed"
+m s12 src/sweep/arppacket.cpp 's/if \(!isStationAddress\(answer\.address\)\)/if (false)/' \
+  "test_icmppacket" "an ARP answer from a broadcast or multicast sender is taken"
+m s13 src/sweep/arpresolver_linux.cpp 's/    if \(m_resolving\.empty\(\)\)\n        close\(\);\n//' \
+  "test_pinger_linux" "the packet socket stays bound to ARP after the sweep"
+m s14 src/sweep/helperprotocol.cpp 's/m\.timeoutMs > quint32\(MaxTimeoutMs\)/m.timeoutMs > quint32(MaxTimeoutMs) * 2/' \
+  "test_icmppacket test_cli" "the helper takes a timeout beyond what ping allows"
+m s15 src/sweep/pinger_linux.cpp 's/return now - m_roomWaitSince < NeighbourShortageNs \? Room::Wait : Room::GiveUp;/return Room::Wait;/' \
+  "test_cli" "an on-link send waits for room in the neighbour table for ever"
+
+# the helper and the privileges
+m h1 src/helper/confinement_linux.cpp 's/PR_SET_NO_NEW_PRIVS, 1/PR_SET_NO_NEW_PRIVS, 0/' \
+  "test_cli" "the helper may gain privileges again"
+m h2 src/app/privileges_linux.cpp 's/if \(::getegid\(\) != group\) \{/if (false) {/' \
+  "test_cli" "a set-group-ID vexal keeps its group"
 
 # run
 m r1 src/run/sweeprun.cpp 's/name to conitinue!/name to continue!/' \

@@ -221,33 +221,43 @@ TEST_F(Program, ASweepGoesOnWhileItsLogOrItsNetworkFailsAndNoLineGoesUnaccounted
     }
 }
 
-// An on-link sweep on the datagram path finds the kernel's neighbour table
-// held by others for good (here 30 reachable entries under a limit of 40,
-// seen through a tmpfs in this test's own mount namespace): each send waits
-// a bounded time, then counts as an attempt without a reply, and the run
+// An on-link sweep on the datagram path, with no helper to ask ARP, finds
+// the kernel's neighbour table
+// held by others (here 30 reachable entries of another link under a limit
+// of 40, seen through a tmpfs in this test's own mount namespace) for longer
+// than any entry of its own link could hold a place: the first send gives
+// up then, as an attempt without a reply, the rest at once, and the run
 // ends, saying why, with the status of a run that could send nothing.
 TEST_F(Program, AnOnLinkSweepThatFindsNoRoomInTheNeighbourTableEnds)
 {
     vexal::netns::PeerNamespace peer;
     ASSERT_EQ(peer.addVeth("vx0", "198.18.0.1/24", "vx1", "198.18.0.2/24"), "");
+    ASSERT_EQ(peer.addVeth("vx2", "198.18.1.1/24", "vx3", "198.18.1.2/24"), "");
     ASSERT_EQ(vexal::netns::setPingGroupRange(0, 2147483647), "");
-    ASSERT_EQ(vexal::netns::runCommand({"sh", "-c", "for i in $(seq 100 129); do ip neigh replace 198.18.0.$i "
-                                        "lladdr 02:00:00:00:01:$((i - 100)) dev vx0 nud reachable; done"}), "");
+    ASSERT_EQ(vexal::netns::runCommand({"sh", "-c", "for i in $(seq 100 129); do ip neigh replace 198.18.1.$i "
+                                        "lladdr 02:00:00:00:01:$((i - 100)) dev vx2 nud reachable; done"}), "");
     const QString table = QStringLiteral("/proc/sys/net/ipv4/neigh");
     if (::mount("none", QFile::encodeName(table).constData(), "tmpfs", 0, nullptr) != 0)
         GTEST_SKIP() << "no tmpfs over " << table.toStdString() << ": " << std::strerror(errno);
     const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(table).constData(), MNT_DETACH); });
-    ASSERT_TRUE(QDir(table).mkpath(QStringLiteral("default")));
-    QFile limit(table + QStringLiteral("/default/gc_thresh3"));
-    ASSERT_TRUE(limit.open(QIODevice::WriteOnly) && limit.write("40\n") == 3);
-    limit.close();
+    // The limit, and entries of vx0 holding their place for 1.5 s and 5 s
+    // more at most.
+    for (const auto &[name, value] : {std::pair("default/gc_thresh3", "40\n"),
+                                      std::pair("vx0/base_reachable_time_ms", "1000\n")}) {
+        QFile setting(table + QLatin1Char('/') + QLatin1String(name));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(setting).path()));
+        ASSERT_TRUE(setting.open(QIODevice::WriteOnly) && setting.write(value) == qint64(std::strlen(value)));
+    }
 
+    // A copy without its helper: the kernel asks ARP for every target.
+    const QString alone = dir.filePath(QStringLiteral("vexal"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VEXAL_BINARY), alone));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
     QElapsedTimer clock;
     clock.start();
-    start(QStringLiteral("/ip 198.18.0.20 /ip 198.18.0.21 /t 100 /s"));
+    start(QStringLiteral("/ip 198.18.0.20 /ip 198.18.0.21 /t 100 /s"), {}, {alone});
     EXPECT_EQ(finish(), 3);
-    EXPECT_GE(clock.elapsed(), 6000) << "waited for room first";
+    EXPECT_GE(clock.elapsed(), 7500) << "waited for room first";
     EXPECT_EQ(errors, "Vexal: cannot send an echo request to 198.18.0.20: No buffer space available\n"
                       "Vexal: Not one echo request could be sent: No buffer space available.\n");
 }

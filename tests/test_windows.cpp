@@ -4,6 +4,7 @@
 #include "qtprinters.h"
 
 #include "fakescheduler.h"
+#include "fulldisk.h"
 #include "manualclock.h"
 #include "realfiles.h"
 
@@ -444,16 +445,20 @@ TEST(IPFileCommands, SaveTellsOnlyAFullDiskOpenAsksAgainAfterAnInvalidFileAndBot
     IPFileCommands commands(dialogs, {[&] { return lists; }, [&](const AddressSet &loaded) { lists = loaded; }},
                             &window);
     // Nothing selected (the list check's message, no dialog), then cancelled,
-    // a missing folder (no full disk), a full disk, and written.
+    // a missing folder or a device (no full disk), a full disk, and written.
+    vexal::fulldisk::TinyDisk disk;
+    if (!disk.error().empty())
+        GTEST_SKIP() << disk.error();
+    ASSERT_EQ(disk.fill(), "");
     const QString saved = file("seven.ip");
-    dialogs.paths << std::nullopt << file("none/x.ip") << QStringLiteral("/dev/full") << saved;
+    dialogs.paths << std::nullopt << file("none/x.ip") << QStringLiteral("/dev/full") << disk.filePath("x.ip") << saved;
     QList<qsizetype> messagesAfter;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         commands.saveIPFile();
         messagesAfter << dialogs.messages.size();
         lists = example;
     }
-    EXPECT_EQ(messagesAfter, QList<qsizetype>({1, 1, 1, 2, 2})) << "only the full disk is reported";
+    EXPECT_EQ(messagesAfter, QList<qsizetype>({1, 1, 1, 1, 2, 2})) << "only the full disk is reported";
     EXPECT_EQ(contents(saved), QByteArray("0,11\r\n1,1\r\n1,2\r\n2,256\r\n3,2\r\n3,3\r\n3,4\r\n"));
 
     // Open asks again after an invalid or missing file until a valid one loads or the user cancels.
@@ -477,7 +482,7 @@ TEST(IPFileCommands, SaveTellsOnlyAFullDiskOpenAsksAgainAfterAnInvalidFileAndBot
                   QStringLiteral("IP File|IP File (*.ip)|*.ip|2054|IP File (*.ip)"));
         presets << (save ? "save " : "open ") + QFileInfo(r.presetName).fileName();
     }
-    EXPECT_EQ(presets.join(','), QStringLiteral("save ,save ,save x.ip,save full,open seven.ip,open bad.ip,"
+    EXPECT_EQ(presets.join(','), QStringLiteral("save ,save ,save x.ip,save full,save x.ip,open seven.ip,open bad.ip,"
                                                 "open missing.ip,open seven.ip,open bad2.ip,save bad2.ip"));
 }
 

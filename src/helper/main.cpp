@@ -13,6 +13,11 @@
 #include <cerrno>
 #include <cstdio>
 
+// Vexal counts a request when the helper's report of it arrives, a moment
+// after it left; the helper forgets it this much after its deadline, so that
+// Vexal never sees it end before its full timeout.
+constexpr int ExpiryGraceMs = 100;
+
 int main(int, char *argv[])
 {
     // First, before Qt or anything a caller controls: see confineHelper().
@@ -26,7 +31,8 @@ int main(int, char *argv[])
     char *arguments[] = {argv[0], nullptr};
     QCoreApplication app(argc, arguments);
 
-    const std::unique_ptr<vexal::Pinger> pinger = vexal::createRawPinger(confined.raw, &vexal::openPacketSocketForArp);
+    const std::unique_ptr<vexal::Pinger> pinger =
+        vexal::createRawPinger(confined.raw, &vexal::openPacketSocketForArp, ExpiryGraceMs);
     const bool opened = pinger->open();
     vexal::PingService service(0, *pinger, &vexal::openPacketSocketForArp);
     const int rawError = confined.raw.error != 0 ? confined.raw.error : opened ? 0 : EIO;

@@ -6,9 +6,11 @@
 #include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
+#include <poll.h>
 #include <sys/socket.h>
 
 namespace vexal {
@@ -19,6 +21,8 @@ namespace {
 constexpr std::size_t MaxOutboxBytes = 4 * 1024 * 1024;
 // Refused messages are told on standard error up to this many times.
 constexpr int RefusalsTold = 10;
+// Targets sent between reports and reads of the socket.
+constexpr std::size_t ChunkTargets = 256;
 
 } // namespace
 
@@ -63,6 +67,12 @@ void PingService::greet(const helper::Hello &hello)
 
 void PingService::onReadable()
 {
+    readMessages();
+    pump();
+}
+
+void PingService::readMessages()
+{
     for (int i = 0; i < 64; ++i) {
         const ssize_t length = ::recv(m_fd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT);
         if (length < 0 && errno == EINTR)
@@ -71,6 +81,8 @@ void PingService::onReadable()
             break;
         if (length <= 0) {
             m_readNotifier->setEnabled(false);
+            m_queue.clear();
+            m_queueHead = 0;
             emit peerGone();
             return;
         }
@@ -101,13 +113,13 @@ void PingService::handle(const helper::ToHelper &message)
             return;
         }
         m_queue.insert(m_queue.end(), send->targets.begin(), send->targets.end());
-        pump();
     } else if (const auto *questions = std::get_if<helper::Resolve>(&message)) {
         resolve(questions->targets);
     } else if (const auto *cancel = std::get_if<helper::Cancel>(&message)) {
         m_pinger.cancel();
         if (m_resolver)
             m_resolver->cancel();
+        m_toResolve.clear();
         m_queue.clear();
         m_queueHead = 0;
         m_report = helper::Report{};
@@ -135,8 +147,12 @@ void PingService::refuse(const char *why)
 void PingService::pump()
 {
     while (m_queueHead < m_queue.size()) {
+        // A chunk at a time, each reported at once, so that Vexal counts
+        // every attempt close to its send, and a Cancel already waiting is
+        // read before the next chunk leaves: a Stop sends little more.
         m_refusals.clear();
-        const std::span<const Ipv4> waiting(m_queue.data() + m_queueHead, m_queue.size() - m_queueHead);
+        const std::size_t chunk = std::min<std::size_t>(m_queue.size() - m_queueHead, ChunkTargets);
+        const std::span<const Ipv4> waiting(m_queue.data() + m_queueHead, chunk);
         const qsizetype dealt = m_pinger.send(waiting, m_refusals);
         for (const SendRefusal &refusal : m_refusals) {
             // The system's reason is sent as its number; Vexal words it.
@@ -147,8 +163,12 @@ void PingService::pump()
         }
         m_report.dealt += quint32(dealt);
         m_queueHead += std::size_t(dealt);
-        if (dealt < qsizetype(waiting.size()))
+        report();
+        if (dealt < qsizetype(chunk))
             break; // the pinger says ready() when it takes more
+        pollfd readable{m_fd, POLLIN, 0};
+        if (m_readNotifier->isEnabled() && ::poll(&readable, 1, 0) == 1)
+            readMessages();
     }
     if (m_queueHead == m_queue.size()) {
         m_queue.clear();
@@ -158,6 +178,10 @@ void PingService::pump()
 
 void PingService::resolve(const std::vector<Ipv4> &targets)
 {
+    if (m_toResolve.size() + targets.size() > std::size_t(MaxQueued) * 8) {
+        refuse("more questions than it holds at once");
+        return;
+    }
     if (!m_resolver) {
         m_links = std::make_unique<LinkMap>();
         m_resolver = std::make_unique<LocalArpResolver>(m_openPacket, *m_links);
@@ -167,15 +191,28 @@ void PingService::resolve(const std::vector<Ipv4> &targets)
             if (int(m_resolved.silent.size()) >= helper::MaxResolvedPerMessage)
                 report();
         });
+        connect(m_resolver.get(), &ArpResolver::moreWelcome, this, &PingService::askQuestions);
     }
-    for (const Ipv4 target : targets) {
+    m_toResolve.insert(m_toResolve.end(), targets.begin(), targets.end());
+    askQuestions();
+}
+
+void PingService::askQuestions()
+{
+    while (!m_toResolve.empty()) {
         // Only a target the kernel routes on a link that does ARP is asked;
         // any other needs no question, and Vexal sends to it as it is.
+        const Ipv4 target = m_toResolve.front();
         const LinkRoute route = m_links->route(target);
-        if (!route.unresolved() || !m_resolver->available() || !m_resolver->ask(target, route))
+        if (route.unresolved() && m_resolver->available()) {
+            if (!m_resolver->ask(target, route))
+                return; // asked again after moreWelcome()
+        } else {
             m_resolved.answered.push_back({target, {}});
-        if (int(m_resolved.answered.size()) >= helper::MaxResolvedPerMessage)
-            report();
+            if (int(m_resolved.answered.size()) >= helper::MaxResolvedPerMessage)
+                report();
+        }
+        m_toResolve.pop_front();
     }
 }
 

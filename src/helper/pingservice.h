@@ -45,10 +45,12 @@ signals:
 
 private:
     void onReadable();
+    void readMessages();
     void handle(const helper::ToHelper &message);
     void refuse(const char *why);
     void pump();
     void resolve(const std::vector<Ipv4> &targets);
+    void askQuestions();
     void takeAnswers();
     // Sends the report when there is something new to say.
     void report(bool evenIfUnchanged = false);
@@ -71,6 +73,7 @@ private:
     PacketSocketOpener m_openPacket;
     std::unique_ptr<LinkMap> m_links;
     std::unique_ptr<ArpResolver> m_resolver;
+    std::deque<Ipv4> m_toResolve;
     qint64 m_reportedOutstanding = 0;
     int m_refusedMessages = 0;
 };

@@ -365,8 +365,10 @@ void SweepRun::reportSendFailure()
     if (reason.isEmpty())
         return;
     showMessage(AppTitle, QStringLiteral("Not one echo request could be sent: %1.").arg(reason));
-    // Nothing was swept: a hidden run reports a failure, not success.
-    m_troubled = true;
+    // Nothing was swept at all (not only a cycle's worth while the network
+    // was away): a hidden run reports a failure, not success.
+    if (m_controller->refusedCount() == m_controller->attemptCount())
+        m_troubled = true;
 }
 
 void SweepRun::writeLogSummary()

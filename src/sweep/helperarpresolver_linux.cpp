@@ -9,7 +9,7 @@ namespace {
 
 // At most this many targets wait for the helper's answer; the helper asks
 // at its own steady pace whatever it is given.
-constexpr std::size_t MaxAsking = 4096;
+constexpr std::size_t MaxAsking = 16384;
 // The helper's pace (see LocalArpResolver): questions a second, tries, and
 // the time between them.
 constexpr qint64 QuestionsPerSecond = 20'000;
@@ -56,6 +56,8 @@ bool HelperArpResolver::available()
         m_failed = true;
         return false;
     }
+    // A new helper has seen no cancel.
+    m_epoch = 0;
     return true;
 }
 

@@ -15,10 +15,13 @@ namespace vexal {
 
 namespace {
 
-// Targets handed to the helper and not yet reported back, at most: about a
-// turn's worth, so a Stop leaves little unsent, and nothing is counted as an
-// attempt before the helper has really dealt with it.
+// Targets handed to the helper and not yet reported back, at most: enough
+// that it never waits for the next while this process counts the last,
+// and nothing is counted as an attempt before the helper has dealt with it.
 constexpr int MaxAhead = 2048;
+// A sweep without a delay offers this many a turn: forwarding them costs
+// this process little, and the helper has the next at hand.
+constexpr int TargetsPerTurn = 8192;
 // How long the helper may take to answer Collect.
 constexpr int CollectWaitMs = 2000;
 // Slack for the report of the last request to cross from the helper.
@@ -54,6 +57,7 @@ public:
     void cancel() override;
     qint64 outstanding() const override { return m_outstanding; }
     int drainMilliseconds() const override { return std::max<int>(m_timeout, int(m_drainMs)) + ReportSlackMs; }
+    int targetsPerTurn() const override { return TargetsPerTurn; }
     void collect() override;
 
 private:

@@ -393,7 +393,7 @@ int IcmpChannels::drain(std::size_t socket, std::vector<Ipv4> &answered)
         return 0;
     int expired = 0;
     for (const auto &channel : channelsOn(socket))
-        expired += channel->sequences.expire(now);
+        expired += channel->sequences.expire(now - m_graceNs);
     return expired;
 }
 
@@ -445,7 +445,7 @@ std::optional<qint64> IcmpChannels::nextDeadline() const
         if (deadline && (!first || *deadline < *first))
             first = deadline;
     }
-    return first;
+    return first ? std::optional<qint64>(*first + m_graceNs) : std::nullopt;
 }
 
 Channel *IcmpChannels::channelWithIdentifier(quint16 identifier) const

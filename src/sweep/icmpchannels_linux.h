@@ -63,6 +63,9 @@ public:
 
     // Applies to requests sent afterwards.
     void configure(int dataSize, qint64 timeoutNs);
+    // Requests are forgotten this long after their deadline; a reply that
+    // arrives after the deadline still never counts.
+    void setExpiryGrace(qint64 ns) { m_graceNs = ns; }
     bool carriesTag() const { return m_builder.carriesTag(); }
     // How long a number rests after its request ended; see SequenceMap.
     qint64 restNanoseconds() const;
@@ -117,6 +120,7 @@ private:
     bool m_builderStale = true;
     int m_dataSize = 64;
     qint64 m_timeoutNs = 0;
+    qint64 m_graceNs = 0;
     std::vector<int> m_fds;
     std::vector<QSocketNotifier *> m_notifiers;
     std::vector<std::unique_ptr<Channel>> m_channels;

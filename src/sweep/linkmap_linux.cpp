@@ -29,6 +29,13 @@ qint64 monotonicNs()
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
+// Reachable for a random time of up to 1.5 x the base, stale then, and
+// reclaimable 5 s after that; a second more for the reading to see it.
+qint64 entryHold(long baseReachableMs)
+{
+    return (qint64(baseReachableMs) * 3 / 2 + 6000) * 1'000'000;
+}
+
 // A 32-bit attribute, or nothing when its payload is not one.
 std::optional<quint32> word(const rtattr *a)
 {
@@ -41,27 +48,13 @@ std::optional<quint32> word(const rtattr *a)
 
 } // namespace
 
-LinkMap::LinkMap()
-{
-    m_netlink = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    // A kernel that never answers must not hang the sweep.
-    const timeval wait{0, 200'000};
-    ::setsockopt(m_netlink, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-}
-
-LinkMap::~LinkMap()
-{
-    if (m_netlink >= 0)
-        ::close(m_netlink);
-}
-
 LinkRoute LinkMap::route(Ipv4 target)
 {
     LinkRoute result;
     if (m_readAt < 0 || monotonicNs() - m_readAt > FreshNs)
         refresh();
     const auto inside = [target](const std::pair<Ipv4, Ipv4> &p) { return (target & p.second) == p.first; };
-    if (m_netlink < 0 || std::none_of(m_linkPrefixes.begin(), m_linkPrefixes.end(), inside))
+    if (m_netlink.fd() < 0 || std::none_of(m_linkPrefixes.begin(), m_linkPrefixes.end(), inside))
         return result;
     struct
     {
@@ -73,24 +66,24 @@ LinkRoute LinkMap::route(Ipv4 target)
     request.header.nlmsg_len = sizeof request;
     request.header.nlmsg_type = RTM_GETROUTE;
     request.header.nlmsg_flags = NLM_F_REQUEST;
-    request.header.nlmsg_seq = ++m_sequence;
+    request.header.nlmsg_seq = m_netlink.nextSequence();
     request.route.rtm_family = AF_INET;
     request.route.rtm_dst_len = 32;
     request.destination.rta_type = RTA_DST;
     request.destination.rta_len = RTA_LENGTH(sizeof(quint32));
     request.address = htonl(target);
-    if (::send(m_netlink, &request, sizeof request, 0) != ssize_t(sizeof request))
+    if (::send(m_netlink.fd(), &request, sizeof request, 0) != ssize_t(sizeof request))
         return result;
 
     alignas(nlmsghdr) char answer[4096];
     for (;;) {
-        const ssize_t length = ::recv(m_netlink, answer, sizeof answer, 0);
+        const ssize_t length = ::recv(m_netlink.fd(), answer, sizeof answer, 0);
         if (length <= 0)
             return result;
         const auto *header = reinterpret_cast<const nlmsghdr *>(answer);
         if (!NLMSG_OK(header, quint32(length)))
             return result;
-        if (header->nlmsg_seq != m_sequence)
+        if (header->nlmsg_seq != m_netlink.sequence())
             continue; // the answer to an earlier question that timed out
         if (header->nlmsg_type != RTM_NEWROUTE || header->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg)))
             return result; // NLMSG_ERROR: no route at all
@@ -123,9 +116,14 @@ const LinkMap::Link &LinkMap::link(int interfaceIndex)
     if (found != m_links.end())
         return found->second;
     Link &link = m_links[interfaceIndex];
+    link.holdNs = entryHold(30'000);
     char name[IF_NAMESIZE] = {};
     if (!::if_indextoname(unsigned(interfaceIndex), name))
         return link;
+    long reachableMs = 0;
+    std::ifstream(std::string("/proc/sys/net/ipv4/neigh/") + name + "/base_reachable_time_ms") >> reachableMs;
+    if (reachableMs > 0)
+        link.holdNs = entryHold(reachableMs);
     ifreq request{};
     std::memcpy(request.ifr_name, name, sizeof request.ifr_name);
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -136,6 +134,11 @@ const LinkMap::Link &LinkMap::link(int interfaceIndex)
     if (fd >= 0)
         ::close(fd);
     return link;
+}
+
+qint64 LinkMap::entryHoldNs(int interfaceIndex)
+{
+    return link(interfaceIndex).holdNs;
 }
 
 std::optional<HardwareAddress> LinkMap::hardwareAddress(int interfaceIndex)

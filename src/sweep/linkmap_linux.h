@@ -39,8 +39,7 @@ struct LinkRoute
 class LinkMap final
 {
 public:
-    LinkMap();
-    ~LinkMap();
+    LinkMap() = default;
     LinkMap(const LinkMap &) = delete;
     LinkMap &operator=(const LinkMap &) = delete;
 
@@ -51,6 +50,11 @@ public:
     LinkRoute route(Ipv4 target);
     // The link's own hardware address, when it does ARP.
     std::optional<HardwareAddress> hardwareAddress(int interfaceIndex);
+    // How long a neighbour entry of the link can hold its place in the
+    // table: reachable for up to 1.5 x base_reachable_time, then stale and
+    // reclaimable only 5 s later. A wait for room that lasts longer than
+    // this waits for entries that are not the live hosts'.
+    qint64 entryHoldNs(int interfaceIndex);
     NeighbourTable &neighbours() { return m_neighbours; }
 
 private:
@@ -58,12 +62,12 @@ private:
     {
         bool arp = false;
         HardwareAddress address{};
+        qint64 holdNs = 0;
     };
     const Link &link(int interfaceIndex);
     void refresh();
 
-    int m_netlink = -1;
-    quint32 m_sequence = 0;
+    RouteSocket m_netlink;
     NeighbourTable m_neighbours;
     std::unordered_map<int, Link> m_links;
     // (network, mask) of the main table's routes without a gateway.

@@ -37,18 +37,17 @@ quint64 neighbourKey(int interfaceIndex, Ipv4 address) { return (quint64(quint32
 
 } // namespace
 
-NeighbourTable::NeighbourTable()
+RouteSocket::RouteSocket()
 {
-    m_netlink = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    // A kernel that never answers must not hang the sweep.
+    m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     const timeval wait{0, 200'000};
-    ::setsockopt(m_netlink, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
 }
 
-NeighbourTable::~NeighbourTable()
+RouteSocket::~RouteSocket()
 {
-    if (m_netlink >= 0)
-        ::close(m_netlink);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool NeighbourTable::knows(int interfaceIndex, Ipv4 address)
@@ -89,9 +88,9 @@ void NeighbourTable::read()
     request.header.nlmsg_len = sizeof request;
     request.header.nlmsg_type = RTM_GETNEIGH;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.header.nlmsg_seq = ++m_sequence;
+    request.header.nlmsg_seq = m_netlink.nextSequence();
     request.neighbour.ndm_family = AF_INET;
-    if (m_netlink < 0 || ::send(m_netlink, &request, sizeof request, 0) != ssize_t(sizeof request))
+    if (m_netlink.fd() < 0 || ::send(m_netlink.fd(), &request, sizeof request, 0) != ssize_t(sizeof request))
         return;
 
     static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK) > 0 ? ::sysconf(_SC_CLK_TCK) : 100;
@@ -99,13 +98,13 @@ void NeighbourTable::read()
     qint64 held = 0;
     m_dump.resize(64 * 1024);
     for (bool done = false; !done;) {
-        const ssize_t length = ::recv(m_netlink, m_dump.data(), m_dump.size(), 0);
+        const ssize_t length = ::recv(m_netlink.fd(), m_dump.data(), m_dump.size(), 0);
         if (length <= 0)
             return;
         int left = int(length);
         for (const auto *h = reinterpret_cast<const nlmsghdr *>(m_dump.data()); NLMSG_OK(h, left);
              h = NLMSG_NEXT(h, left)) {
-            if (h->nlmsg_seq != m_sequence)
+            if (h->nlmsg_seq != m_netlink.sequence())
                 continue; // the rest of an answer that timed out
             if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) {
                 done = true;

@@ -9,6 +9,26 @@
 
 namespace vexal {
 
+// A netlink socket for the kernel's routing messages, whose answers are
+// waited for briefly: a kernel that never answers must not hang a sweep.
+class RouteSocket final
+{
+public:
+    RouteSocket();
+    ~RouteSocket();
+    RouteSocket(const RouteSocket &) = delete;
+    RouteSocket &operator=(const RouteSocket &) = delete;
+
+    int fd() const { return m_fd; }
+    // The sequence number of the next question; answers carry it.
+    quint32 nextSequence() { return ++m_sequence; }
+    quint32 sequence() const { return m_sequence; }
+
+private:
+    int m_fd = -1;
+    quint32 m_sequence = 0;
+};
+
 // The kernel's IPv4 neighbour table as the pinger needs it: which neighbours
 // it knows, and how many more unresolved entries it has room for before it
 // overflows (Linux only).
@@ -22,8 +42,7 @@ namespace vexal {
 class NeighbourTable final
 {
 public:
-    NeighbourTable();
-    ~NeighbourTable();
+    NeighbourTable() = default;
     NeighbourTable(const NeighbourTable &) = delete;
     NeighbourTable &operator=(const NeighbourTable &) = delete;
 
@@ -45,8 +64,7 @@ public:
 private:
     void read();
 
-    int m_netlink = -1;
-    quint32 m_sequence = 0;
+    RouteSocket m_netlink;
     // (interface index << 32) | address of every usable entry.
     std::unordered_set<quint64> m_known;
     qint64 m_limit = 0;

@@ -69,6 +69,10 @@ public:
     // How long the last of them may still take, at most: the timeout, or
     // more where a request is yet to leave (a neighbour still being asked).
     virtual int drainMilliseconds() const { return timeout(); }
+    // How many targets a sweep without a delay offers per turn of the event
+    // loop: a few milliseconds of sending in this process, or more where
+    // another process sends them and should never run dry.
+    virtual int targetsPerTurn() const { return 1024; }
     // Reads every reply that has arrived and reports those that came in time
     // before returning (replied() and settled() may be emitted from here).
     virtual void collect() = 0;

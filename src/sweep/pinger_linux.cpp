@@ -32,12 +32,15 @@ constexpr qint64 NanosecondsPerMillisecond = 1'000'000;
 constexpr int BatchSize = IcmpChannels::BatchSize;
 // A full queue is tried again after 1, 2, 4 ... ms, at most this long.
 constexpr int MaxBackoffMs = 100;
-// How long sends may wait for the neighbour table before the target is given
-// up. On a full table an unresolved entry fails after mcast_solicit x
-// retrans_time (3 s by default) and is then the first one reclaimed, so room
-// comes within that; twice as long means the table is held by something
-// else. The same bounds a send that fails with EINVAL (see sendBatch()).
+// How long sends may fail with EINVAL before the target is given up (see
+// sendRun()). On a full table an unresolved entry fails after mcast_solicit
+// x retrans_time (3 s by default) and is then the first one reclaimed, so
+// room comes within that; twice as long means the EINVAL is not the table's.
 constexpr qint64 NeighbourShortageNs = 6'000'000'000;
+// How long a wait for room in the neighbour table may last at most, for the
+// time a sweep may still take: entries hold their place for up to
+// LinkMap::entryHoldNs(), 51 s by default.
+constexpr int RoomWaitMs = 60'000;
 
 std::atomic<quint32> g_instances{0};
 
@@ -77,7 +80,7 @@ class LinuxPinger final : public Pinger
 {
 public:
     LinuxPinger(bool datagramFirst, PreopenedSocket raw, PacketSocketOpener openPacket, QString arpHelper,
-                QObject *parent);
+                int expiryGraceMs, QObject *parent);
     ~LinuxPinger() override;
 
     bool open() override;
@@ -98,9 +101,10 @@ private:
     enum class Room { Taken, Wait, GiveUp };
 
     void configure();
-    // Room in the neighbour table for one more unresolved entry; after
-    // NeighbourShortageNs without any, the target is given up.
-    Room takeNeighbourRoom(qint64 now);
+    // Room in the neighbour table for one more unresolved entry on the
+    // link; after the longest an entry there can hold its place without
+    // any, the target is given up.
+    Room takeNeighbourRoom(qint64 now, int interfaceIndex);
     // Sends a batch; handles a full queue and EINVAL as sendBatch() says.
     // Returns how many it dealt with; when it stopped short, `fullError` says
     // why (EAGAIN, ENOBUFS, EINVAL), and is 0 otherwise.
@@ -129,6 +133,7 @@ private:
     PreopenedSocket m_handedRaw;
     PacketSocketOpener m_openPacket;
     const QString m_arpHelper;
+    const int m_expiryGraceMs;
     std::unique_ptr<IcmpChannels> m_channels;
     std::unique_ptr<LinkMap> m_links;
     std::unique_ptr<ArpResolver> m_resolver;
@@ -156,12 +161,13 @@ private:
 };
 
 LinuxPinger::LinuxPinger(bool datagramFirst, PreopenedSocket raw, PacketSocketOpener openPacket, QString arpHelper,
-                         QObject *parent)
+                         int expiryGraceMs, QObject *parent)
     : Pinger(parent)
     , m_datagramFirst(datagramFirst)
     , m_handedRaw(raw)
     , m_openPacket(std::move(openPacket))
     , m_arpHelper(std::move(arpHelper))
+    , m_expiryGraceMs(expiryGraceMs)
 {
     // Several pingers of one process share the raw socket's view of every
     // echo reply, so each gets its own identifiers and cookies.
@@ -230,6 +236,7 @@ bool LinuxPinger::open()
         return false;
     }
     auto channels = std::make_unique<IcmpChannels>(m_firstIdentifier, this);
+    channels->setExpiryGrace(qint64(m_expiryGraceMs) * NanosecondsPerMillisecond);
     if (!channels->adopt(fd, m_raw)) {
         m_error = QStringLiteral("Vexal cannot filter its raw ICMP socket: %1.").arg(errnoText(errno));
         return false;
@@ -264,7 +271,7 @@ void LinuxPinger::configure()
     m_channels->configure(m_dataSize, qint64(m_timeout) * NanosecondsPerMillisecond);
 }
 
-LinuxPinger::Room LinuxPinger::takeNeighbourRoom(qint64 now)
+LinuxPinger::Room LinuxPinger::takeNeighbourRoom(qint64 now, int interfaceIndex)
 {
     if (m_links->neighbours().takeUnresolvedRoom()) {
         m_roomWaitSince = 0;
@@ -272,7 +279,7 @@ LinuxPinger::Room LinuxPinger::takeNeighbourRoom(qint64 now)
     }
     if (m_roomWaitSince == 0)
         m_roomWaitSince = now;
-    return now - m_roomWaitSince < NeighbourShortageNs ? Room::Wait : Room::GiveUp;
+    return now - m_roomWaitSince < m_links->entryHoldNs(interfaceIndex) ? Room::Wait : Room::GiveUp;
 }
 
 qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusals)
@@ -312,7 +319,7 @@ qsizetype LinuxPinger::send(std::span<const Ipv4> targets, SendRefusals &refusal
                     m_waitingForArp = true;
                 break;
             }
-            const Room room = takeNeighbourRoom(now);
+            const Room room = takeNeighbourRoom(now, route.interfaceIndex);
             if (room == Room::Taken) {
                 ++run;
                 continue;
@@ -453,8 +460,8 @@ void LinuxPinger::sendAnswered()
         bool wait = false;
         for (std::size_t i = 0; i < answers.size() && int(run.size()) < BatchSize; ++i) {
             const Ipv4 target = answers[i].target;
-            if (m_links->route(target).unresolved()) {
-                const Room room = takeNeighbourRoom(now);
+            if (const LinkRoute route = m_links->route(target); route.unresolved()) {
+                const Room room = takeNeighbourRoom(now, route.interfaceIndex);
                 if (room == Room::GiveUp && run.empty()) {
                     answers.pop_front();
                     ++ended;
@@ -573,10 +580,10 @@ qint64 LinuxPinger::outstanding() const
 int LinuxPinger::drainMilliseconds() const
 {
     if (!m_resolver || (m_resolver->waiting() == 0 && m_resolver->answers().empty()))
-        return m_timeout;
+        return m_timeout + m_expiryGraceMs;
     // A target still being asked has not been sent yet: its questions, then
     // perhaps a wait for room in the neighbour table, then its full timeout.
-    return m_timeout + m_resolver->drainMilliseconds() + int(NeighbourShortageNs / NanosecondsPerMillisecond);
+    return m_timeout + m_expiryGraceMs + m_resolver->drainMilliseconds() + RoomWaitMs;
 }
 
 void LinuxPinger::collect()
@@ -626,12 +633,13 @@ void LinuxPinger::wakeSender()
 
 std::unique_ptr<Pinger> createLocalPinger(const QString &arpHelper, QObject *parent)
 {
-    return std::make_unique<LinuxPinger>(true, PreopenedSocket{}, &openPacketSocket, arpHelper, parent);
+    return std::make_unique<LinuxPinger>(true, PreopenedSocket{}, &openPacketSocket, arpHelper, 0, parent);
 }
 
-std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PacketSocketOpener openPacket, QObject *parent)
+std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PacketSocketOpener openPacket, int expiryGraceMs,
+                                        QObject *parent)
 {
-    return std::make_unique<LinuxPinger>(false, raw, std::move(openPacket), QString(), parent);
+    return std::make_unique<LinuxPinger>(false, raw, std::move(openPacket), QString(), expiryGraceMs, parent);
 }
 
 QString icmpRefusedText(int datagramError, int rawError, const QString &capabilityHolder, bool throughHelper)

@@ -25,8 +25,11 @@ using PacketSocketOpener = std::function<PreopenedSocket()>;
 // there is one that may.
 std::unique_ptr<Pinger> createLocalPinger(const QString &arpHelper = {}, QObject *parent = nullptr);
 // The raw socket alone, opened ahead, as the helper program holds it, and
-// its packet sockets from `openPacket`.
-std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PacketSocketOpener openPacket,
+// its packet sockets from `openPacket`. A request's book is closed
+// `expiryGraceMs` after its deadline (a reply is still judged by the
+// deadline): the helper's reports reach Vexal a little after each send, and
+// Vexal must never see a request end before its full timeout.
+std::unique_ptr<Pinger> createRawPinger(PreopenedSocket raw, PacketSocketOpener openPacket, int expiryGraceMs,
                                         QObject *parent = nullptr);
 // Through the helper program at `program`, started when the pinger opens.
 // `datagramError` is why this process may not have an ICMP datagram socket,

@@ -99,7 +99,7 @@ bool SweepController::fillBatch()
     m_batchCycle = m_fillCycle;
     m_batchOffset = m_fillOffset;
 
-    const qsizetype capacity = m_waitMs > 0 ? 1 : TargetsPerTurn;
+    const qsizetype capacity = m_waitMs > 0 ? 1 : std::max(TargetsPerTurn, m_pinger.targetsPerTurn());
     while (qsizetype(m_batch.size()) < capacity) {
         if (m_fillOffset == m_total) {
             if (!m_continuous)

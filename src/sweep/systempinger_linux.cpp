@@ -39,6 +39,7 @@ public:
     }
     qint64 outstanding() const override { return m_inner ? m_inner->outstanding() : 0; }
     int drainMilliseconds() const override { return m_inner ? m_inner->drainMilliseconds() : m_timeout; }
+    int targetsPerTurn() const override { return m_inner ? m_inner->targetsPerTurn() : Pinger::targetsPerTurn(); }
     void collect() override
     {
         if (m_inner)
