@@ -37,7 +37,7 @@ public:
 
     // Targets the helper holds for the pinger at most; a peer that sends
     // more is refused.
-    static constexpr int MaxQueued = 8192;
+    static constexpr int MaxQueued = 16384;
 
 signals:
     // The peer has closed its end: the helper's work is over.

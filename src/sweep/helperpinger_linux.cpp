@@ -16,9 +16,11 @@ namespace vexal {
 namespace {
 
 // Targets handed to the helper and not yet reported back, at most: enough
-// that it never waits for the next while this process counts the last,
-// and nothing is counted as an attempt before the helper has dealt with it.
-constexpr int MaxAhead = 2048;
+// that it never runs dry while this process draws a frame of the window
+// (tens of milliseconds), and nothing is counted as an attempt before the
+// helper has dealt with it. A Stop still sends little more: the helper
+// reads its socket between every few hundred sends.
+constexpr int MaxAhead = 8192;
 // A sweep without a delay offers this many a turn: forwarding them costs
 // this process little, and the helper has the next at hand.
 constexpr int TargetsPerTurn = 8192;
