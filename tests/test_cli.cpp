@@ -503,7 +503,8 @@ TEST_F(Program, TheHelperRunByHandRefusesWhatIsNotVexalsAndServesWhatIs)
         for (const auto &refusal : report.refusals)
             refusals.push_back({dealt + refusal.index, refusal.error});
         dealt += report.dealt;
-        replies.insert(replies.end(), report.replies.begin(), report.replies.end());
+        for (const auto &reply : report.replies)
+            replies.push_back(reply.address);
         settled = report.settled;
     }
     EXPECT_EQ(dealt, 3u);

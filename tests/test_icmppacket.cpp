@@ -26,10 +26,17 @@ bool operator==(const Hello &a, const Hello &b)
     return std::tie(a.version, a.rawError, a.packetError) == std::tie(b.version, b.rawError, b.packetError);
 }
 bool operator==(const Refusal &a, const Refusal &b) { return std::tie(a.index, a.error) == std::tie(b.index, b.error); }
+bool operator==(const Reply &a, const Reply &b)
+{
+    return std::tie(a.address, a.roundTripMicroseconds) == std::tie(b.address, b.roundTripMicroseconds);
+}
+bool operator==(const Hardware &a, const Hardware &b) { return std::tie(a.address, a.hardware) == std::tie(b.address, b.hardware); }
 bool operator==(const Report &a, const Report &b)
 {
-    return std::tie(a.epoch, a.dealt, a.refusals, a.replies, a.outstanding, a.drainMs, a.settled)
-        == std::tie(b.epoch, b.dealt, b.refusals, b.replies, b.outstanding, b.drainMs, b.settled);
+    return std::tie(a.epoch, a.dealt, a.refusals, a.replies, a.unanswered, a.hardware, a.outstanding, a.drainMs,
+                    a.settled)
+        == std::tie(b.epoch, b.dealt, b.refusals, b.replies, b.unanswered, b.hardware, b.outstanding, b.drainMs,
+                    b.settled);
 }
 bool operator==(const Collected &a, const Collected &b)
 {
@@ -118,12 +125,12 @@ TEST(SequenceMap, TakesTimelyMatchingRepliesOnceAndReusesNumbersOnlyWhenFree)
     SequenceMap map;
     map.add(target, 100, 42);
     for (const auto &[name, sequence, source, tag, arrival] : rows)
-        EXPECT_FALSE(map.take(sequence, source, tag, arrival)) << name;
-    EXPECT_TRUE(map.take(0, target, 42, 99)) << "arrived in time, however late it is read";
-    EXPECT_FALSE(map.take(0, target, 42, 99)) << "a duplicate";
+        EXPECT_FALSE(map.take(sequence, source, tag, arrival).has_value()) << name;
+    EXPECT_TRUE(map.take(0, target, 42, 99).has_value()) << "arrived in time, however late it is read";
+    EXPECT_FALSE(map.take(0, target, 42, 99).has_value()) << "a duplicate";
     map.add(target, 200, 7);
     map.clear(150);
-    EXPECT_FALSE(map.take(1, target, 7, 150)) << "after clear()";
+    EXPECT_FALSE(map.take(1, target, 7, 150).has_value()) << "after clear()";
     EXPECT_EQ(map.nextDeadline(), std::nullopt);
 
     // Every number pending: nothing is cut short to make room. Only
@@ -135,17 +142,17 @@ TEST(SequenceMap, TakesTimelyMatchingRepliesOnceAndReusesNumbersOnlyWhenFree)
     EXPECT_EQ(full.roomAt(0), 1000) << "the oldest frees at its deadline";
     EXPECT_EQ(full.roomAt(300), 1300) << "and then rests, for untagged messages";
     EXPECT_EQ(full.expire(999), 0);
-    EXPECT_TRUE(full.take(0, 0, 0, 999)) << "the oldest is still answerable";
-    EXPECT_TRUE(full.take(2, 2, 2, 999));
+    EXPECT_TRUE(full.take(0, 0, 0, 999).has_value()) << "the oldest is still answerable";
+    EXPECT_TRUE(full.take(2, 2, 2, 999).has_value());
     EXPECT_EQ(full.roomFor(64, 999, 0), 1);
     EXPECT_EQ(full.nextDeadline(), 1001) << "the first was answered";
     EXPECT_EQ(full.expire(1002), 1);
     EXPECT_EQ(full.nextDeadline(), 1003) << "the third was answered";
     EXPECT_EQ(full.expire(1003), 1);
     EXPECT_EQ(full.roomFor(64, 1003, 0), 4);
-    EXPECT_TRUE(full.take(65535, 65535, 65535, 1003));
+    EXPECT_TRUE(full.take(65535, 65535, 65535, 1003).has_value());
     full.add(7, 5000, 0);
-    EXPECT_TRUE(full.take(0, 7, 0, 1003));
+    EXPECT_TRUE(full.take(0, 7, 0, 1003).has_value());
     EXPECT_EQ(full.nextDeadline(), 1004);
     EXPECT_EQ(full.pending(), SequenceMap::Capacity - 5);
 
@@ -153,7 +160,7 @@ TEST(SequenceMap, TakesTimelyMatchingRepliesOnceAndReusesNumbersOnlyWhenFree)
     SequenceMap resting;
     resting.add(7, 50, 0);  // sequence 0 expires at 50: rests until 150
     resting.add(7, 500, 0); // sequence 1 is answered at 250: rests until 350
-    ASSERT_TRUE(resting.take(1, 7, 0, 250));
+    ASSERT_TRUE(resting.take(1, 7, 0, 250).has_value());
     ASSERT_EQ(resting.expire(60), 1);
     for (int i = 2; i < SequenceMap::Capacity; ++i)
         resting.addRefused(10);
@@ -220,16 +227,23 @@ Bytes configure(quint32 timeout, quint16 data) { return Wire().u8(0x01).u32(time
 Bytes sendWith(quint16 count, int targets) { return Wire().u8(0x02).u16(count).targets(targets).b; }
 // A report of `dealt` targets with these (index, error) refusals and `replies` replies;
 // the counts it declares may differ.
+// A report with one unanswered target and one hardware address after its
+// replies; `hardware` is that address's first byte.
 Bytes report(quint32 dealt, std::vector<std::pair<quint32, qint32>> refusals, int replies = 1,
-             int saysRefusals = -1, int saysReplies = -1, quint8 flags = 1)
+             int saysRefusals = -1, int saysReplies = -1, quint8 flags = 1, quint32 roundTrip = 500,
+             quint8 hardware = 0x02)
 {
     Wire w;
     w.u8(0x82).u8(flags).u32(9).u32(dealt).u32(2).u32(300);
     w.u16(quint16(saysRefusals < 0 ? int(refusals.size()) : saysRefusals));
     w.u16(quint16(saysReplies < 0 ? replies : saysReplies));
+    w.u16(1).u16(1);
     for (const auto &[index, error] : refusals)
         w.u32(index).u32(quint32(error));
-    return w.targets(replies).b;
+    for (int i = 0; i < replies; ++i)
+        w.u32(makeIpv4(10, 0, 0, 9)).u32(roundTrip);
+    w.u32(makeIpv4(10, 0, 0, 8));
+    return w.u32(makeIpv4(10, 0, 0, 7)).u8(hardware).u8(0).u8(0).u8(0).u8(0).u8(1).b;
 }
 Bytes longer(Bytes b) { b.push_back(0); return b; }
 Bytes shorter(Bytes b) { b.pop_back(); return b; }
@@ -243,8 +257,10 @@ TEST(HelperProtocol, EveryMessageRoundTripsAndHostileOnesAreRefused)
     const ToHelper toHelper[] = {Configure{300, 64}, Send{{makeIpv4(10, 0, 0, 1), makeIpv4(10, 0, 0, 2)}},
                                  Send{most}, Cancel{0xfffffffe}, Collect{0x01020304}, Resolve{most}};
     const FromHelper fromHelper[] = {
-        Hello{ProtocolVersion, 0, 13}, Report{7, 5, {{0, 1}, {4, 101}}, {makeIpv4(10, 0, 0, 3)}, 3, 32000, false},
-        Report{1, 0, {}, {}, 0, 0, true}, Collected{0xfffffffe, 42},
+        Hello{ProtocolVersion, 0, 13},
+        Report{7, 5, {{0, 1}, {4, 101}}, {{makeIpv4(10, 0, 0, 3), 32000000}}, {makeIpv4(10, 0, 0, 4)},
+               {{makeIpv4(10, 0, 0, 5), {2, 0, 0, 0, 0, 5}}}, 3, 32000, false},
+        Report{1, 0, {}, {}, {}, {}, 0, 0, true}, Collected{0xfffffffe, 42},
         Resolved{9, {{makeIpv4(10, 0, 0, 4), {2, 0, 0, 0, 0, 4}}, {makeIpv4(10, 0, 0, 5), {}}}, {makeIpv4(10, 0, 0, 6)}}};
     for (const ToHelper &message : toHelper) {
         Bytes wire;
@@ -301,6 +317,9 @@ TEST(HelperProtocol, EveryMessageRoundTripsAndHostileOnesAreRefused)
         {"the most replies", FromIt, report(3, {}, MaxRepliesPerMessage), true},
         {"a reply too many", FromIt, report(3, {}, MaxRepliesPerMessage + 1), false},
         {"settled neither 0 nor 1", FromIt, report(3, {}, 1, -1, -1, 2), false},
+        {"a round trip of the longest timeout", FromIt, report(3, {}, 1, -1, -1, 1, 32000000), true},
+        {"a round trip past it", FromIt, report(3, {}, 1, -1, -1, 1, 32000001), false},
+        {"a group hardware address", FromIt, report(3, {}, 1, -1, -1, 1, 500, 0x03), false},
         {"Report a byte long", FromIt, longer(report(3, {})), false},
         {"Collected a byte short", FromIt, Bytes{0x83, 0, 0, 0, 0, 0, 0, 0}, false},
     };

@@ -103,10 +103,12 @@ struct Session
         if (error.empty() && (!pinger->open() || pinger->mechanism().toStdString() != mechanism.substr(0, mechanism.find('+'))))
             error = "opened " + pinger->mechanism().toStdString() + ": " + pinger->errorText().toStdString();
         clock.start();
-        QObject::connect(pinger.get(), &Pinger::replied, pinger.get(), [this](quint32 a) {
+        QObject::connect(pinger.get(), &Pinger::replied, pinger.get(), [this](quint32 a, quint32 roundTripUs) {
             replies.push_back(a);
+            roundTrips.push_back(roundTripUs);
             repliedInsideSend += inSend;
         });
+        QObject::connect(pinger.get(), &Pinger::unanswered, pinger.get(), [this](quint32 a) { unanswered.push_back(a); });
         QObject::connect(pinger.get(), &Pinger::ready, pinger.get(), [this] { ++readies; });
         QObject::connect(pinger.get(), &Pinger::settled, pinger.get(),
                          [this] { settledAfterMs.push_back(clock.elapsed()); });
@@ -138,6 +140,8 @@ struct Session
     SweepController controller{*pinger, scheduler};
     QElapsedTimer clock;
     std::vector<Ipv4> replies;
+    std::vector<quint32> roundTrips;
+    std::vector<Ipv4> unanswered;
     std::vector<qint64> settledAfterMs; // one entry each time it settled
     int readies = 0;
     bool inSend = false;
@@ -276,6 +280,10 @@ TEST_P(LinuxPinger, ReportsOnlyOwnTimelyRepliesOnce)
         EXPECT_EQ(host.get(), 3 * copies) << "replies the scripted host sent";
         QTest::qWait(100); // whatever came after settling is read now, and must change nothing
         EXPECT_EQ(run.replies, std::vector<Ipv4>(counted ? 3 : 0, PeerAddress));
+        // Every request ends once: answered after its round trip, or not.
+        EXPECT_EQ(run.unanswered, std::vector<Ipv4>(counted ? 0 : 3, PeerAddress));
+        for (const quint32 roundTrip : run.roundTrips)
+            EXPECT_TRUE(roundTrip >= quint32(delayMs) * 1000 && roundTrip < quint32(timeoutMs) * 1000) << roundTrip;
         EXPECT_EQ(run.settledAfterMs.size(), 1u);
         EXPECT_GE(run.settledAfterMs.front(), counted ? 0 : timeoutMs);
     }

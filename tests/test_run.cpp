@@ -245,7 +245,7 @@ TEST_F(Run, RepliesAreCountedAndListedOnceInOrderAndACycleThatSentNothingSaysWhy
                       + ' ' + captions.elapsedTime, QLatin1String(r.statistics) + QLatin1String(" 0000:00:01:05"));
         EXPECT_TRUE(QString::fromUtf8(contents(file("run.txt"))).contains("\r\nStart Time: " + captions.startTime));
         const qint64 responses = run.responseCount();
-        emit pinger.replied(makeIpv4(10, 0, 0, 3)); // after the stop sequence
+        emit pinger.replied(makeIpv4(10, 0, 0, 3), 1000); // after the stop sequence
         EXPECT_EQ(run.responseCount(), responses);
         EXPECT_EQ(run.uniqueAddresses().count(), responses);
     }
@@ -492,4 +492,61 @@ TEST_F(RunOnDisk, ADatabaseLockedByAnotherProgramOrOnAFullDiskIsToldAndItsRowsWa
     EXPECT_EQ(told(), QStringList({full, full}));
     EXPECT_EQ(ended.takeFirst(), QVariantList({0}));
     EXPECT_EQ(sql(path).size(), rowsBefore + 1);
+}
+
+// A host across the cycles of a continuous run of 10.0.0.7, one cycle a
+// step: r a reply, m a request that ended unanswered, x one the system
+// refused, | a Stop and a new Start. Up from its first reply, down after two
+// misses in a row, up again at its next reply; a Start begins afresh.
+TEST_F(Run, AHostIsUpFromItsFirstReplyDownAfterTwoMissesInARowAndUpAgainAtItsNext)
+{
+    const std::pair<const char *, const char *> rows[] = {
+        {"r", "up 410"},         {"m m m", ""},        {"r m", "up 410"},
+        {"r m m", "up 410, down"}, {"r m m r", "up 410, down, up 410"},
+        {"r m r m", "up 410"},    {"r x x", "up 410, down"}, {"r m m m m r", "up 410, down, up 410"},
+        {"r m | m r", "up 410, up 410"},
+    };
+    pinger.setRoundTrip(410);
+    QStringList changes;
+    QObject::connect(&run, &SweepRun::hostChanged, &run, [&](const HostChange &change) {
+        EXPECT_EQ(change.address, makeIpv4(10, 0, 0, 7));
+        EXPECT_EQ(change.atMs, clock.currentDateTime().toMSecsSinceEpoch()) << "the change's own time";
+        changes << (change.up ? QStringLiteral("up %1").arg(change.roundTripUs) : QStringLiteral("down"));
+    });
+    for (const auto &[steps, expected] : rows) {
+        SCOPED_TRACE(steps);
+        changes.clear();
+        // Each request is sent as its step says: the first at Start, the
+        // others a step later, and its outcome comes before the next.
+        const QStringList list = QString::fromLatin1(steps).split(QLatin1Char(' '));
+        bool answers = true, refuses = false;
+        const auto script = [&](const QString &step) {
+            answers = step == QLatin1String("r");
+            refuses = step == QLatin1String("x");
+        };
+        pinger.setAnswering([&](Ipv4) { return answers; });
+        pinger.setRefusing([&](Ipv4) { return refuses ? std::optional(QStringLiteral("unreachable")) : std::nullopt; });
+        script(list[0]);
+        run.onStartClicked();
+        for (qsizetype k = 0; k < list.size(); ++k) {
+            if (list[k] == QLatin1String("|")) {
+                run.onStartClicked();
+                script(list[k + 1]);
+                run.onStartClicked();
+                continue;
+            }
+            clock.advance(1.01);
+            answers ? pinger.deliverReplies() : (pinger.expireOutstanding(), 0);
+            if (k + 1 < list.size() && list[k + 1] != QLatin1String("|")) {
+                script(list[k + 1]);
+                scheduler.runNext();
+            }
+        }
+        pinger.setRefusing({});
+        run.onStartClicked();
+        EXPECT_EQ(changes.join(QStringLiteral(", ")), QLatin1String(expected));
+        const HostState *host = run.hosts().find(makeIpv4(10, 0, 0, 7));
+        EXPECT_EQ(host ? host->replies : 0, quint32(QString::fromLatin1(steps).section('|', -1).count('r')));
+    }
+    told();
 }

@@ -40,9 +40,19 @@ PingService::PingService(int fd, Pinger &pinger, PacketSocketOpener openPacket, 
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PingService::flush);
 
-    connect(&m_pinger, &Pinger::replied, this, [this](quint32 address) {
-        m_report.replies.push_back(address);
+    connect(&m_pinger, &Pinger::replied, this, [this](quint32 address, quint32 roundTrip) {
+        m_report.replies.push_back({address, roundTrip});
         if (int(m_report.replies.size()) >= helper::MaxRepliesPerMessage)
+            report();
+    });
+    connect(&m_pinger, &Pinger::unanswered, this, [this](quint32 address) {
+        m_report.unanswered.push_back(address);
+        if (int(m_report.unanswered.size()) >= helper::MaxUnansweredPerMessage)
+            report();
+    });
+    connect(&m_pinger, &Pinger::hardwareAddressLearned, this, [this](quint32 address, quint64 hardware) {
+        m_report.hardware.push_back({address, unpackHardwareAddress(hardware)});
+        if (int(m_report.hardware.size()) >= helper::MaxHardwarePerMessage)
             report();
     });
     connect(&m_pinger, &Pinger::settled, this, [this] { m_report.settled = true; });
@@ -236,7 +246,8 @@ void PingService::report(bool evenIfUnchanged)
         flush();
     }
     const qint64 outstanding = m_pinger.outstanding();
-    if (!evenIfUnchanged && m_report.dealt == 0 && m_report.replies.empty() && !m_report.settled
+    if (!evenIfUnchanged && m_report.dealt == 0 && m_report.replies.empty() && m_report.unanswered.empty()
+        && m_report.hardware.empty() && !m_report.settled
         && outstanding == m_reportedOutstanding)
         return;
     m_report.outstanding = quint32(outstanding);

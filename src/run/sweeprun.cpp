@@ -73,6 +73,12 @@ SweepRun::SweepRun(const RunServices &services, RunView &view, QObject *parent)
             [this](auto cycle) { m_view.updateCycleLabel(qint64(cycle)); });
     connect(m_controller, &SweepController::finished, this, &SweepRun::onSweepFinished);
     connect(&m_pinger, &Pinger::replied, this, &SweepRun::onReply);
+    connect(&m_pinger, &Pinger::unanswered, this, &SweepRun::onUnanswered);
+    connect(m_controller, &SweepController::refused, this, &SweepRun::onUnanswered);
+    connect(&m_pinger, &Pinger::hardwareAddressLearned, this, [this](quint32 address, quint64 hardware) {
+        if (m_replyHandling)
+            m_hosts.learnHardware(address, unpackHardwareAddress(hardware));
+    });
 
     m_clockTick.setInterval(1000);
     connect(&m_clockTick, &QTimer::timeout, this, &SweepRun::onClockTick);
@@ -187,6 +193,9 @@ void SweepRun::startPath()
     m_running = true;
     m_view.showRunning(true);
     m_listed.clear();
+    m_hosts.clear();
+    m_wallAtStartMs = m_clock.currentDateTime().toMSecsSinceEpoch();
+    m_monotonicAtStartMs = m_clock.monotonicMilliseconds();
     m_listedShown = 0;
     m_view.showPositiveResponses(0);
     m_view.showStartTime(timeStampText(m_clock.currentDateTime()));
@@ -604,10 +613,12 @@ QString SweepRun::displayCurrentTime()
     return m_elapsed.advance(m_clock);
 }
 
-void SweepRun::onReply(quint32 address)
+void SweepRun::onReply(quint32 address, quint32 roundTripUs)
 {
     if (!m_replyHandling)
         return;
+    if (const std::optional<HostChange> change = m_hosts.reply(address, roundTripUs, m_clock.monotonicMilliseconds()))
+        emit hostChanged({change->address, true, wallMilliseconds(change->atMs), change->roundTripUs});
     const LogMode textMode = m_logSettings.TextLogMode;
     const LogMode databaseMode = m_logSettings.DatabaseLogMode;
     const bool logging = textMode != LogMode::LogNone || databaseMode != LogMode::LogNone;
@@ -630,6 +641,21 @@ void SweepRun::onReply(quint32 address)
         }
     }
     m_responseCount += 1;
+}
+
+void SweepRun::onUnanswered(quint32 address)
+{
+    if (!m_replyHandling)
+        return;
+    if (const std::optional<HostChange> change = m_hosts.miss(address, m_clock.monotonicMilliseconds()))
+        emit hostChanged({change->address, false, wallMilliseconds(change->atMs), 0});
+}
+
+std::optional<HardwareAddress> SweepRun::hardwareAddress(Ipv4 address) const
+{
+    if (const HostState *host = m_hosts.find(address); host && host->hardware)
+        return host->hardware;
+    return m_pinger.hardwareAddress(address);
 }
 
 void SweepRun::onTargetChanged(quint32 address)

@@ -3,6 +3,7 @@
 #include "common/ipv4.h"
 #include "logging/databaselog.h"
 #include "logging/textlog.h"
+#include "run/hostmonitor.h"
 #include "run/runview.h"
 #include "sweep/runstatistics.h"
 
@@ -71,6 +72,14 @@ public:
     // them to show (RunView::showPositiveResponses) and reads them here.
     const QList<Ipv4> &listedAddresses() const { return m_listed; }
     SweepController &controller() { return *m_controller; }
+    // What the run knows of each host that answered; its times are
+    // monotonic milliseconds (see wallMilliseconds()).
+    const HostMonitor &hosts() const { return m_hosts; }
+    // A monotonic reading as milliseconds since the epoch, on the wall
+    // clock as it was when the run started.
+    qint64 wallMilliseconds(qint64 monotonicMs) const { return m_wallAtStartMs + monotonicMs - m_monotonicAtStartMs; }
+    // The hardware address of an on-link host that answered, where known.
+    std::optional<HardwareAddress> hardwareAddress(Ipv4 address) const;
 
     // Shows a message; no new echo request is sent while it waits.
     RunView::Answer showMessage(const QString &title, const QString &text,
@@ -85,6 +94,9 @@ signals:
     // (a full disk, a database given up) or lines or rows that could not be
     // written. Its message has been shown (on standard error for lost lines).
     void stoppedWithErrors();
+    // A host came up or went down (see HostMonitor); `change.atMs` is on the
+    // wall clock.
+    void hostChanged(const vexal::HostChange &change);
 
 private:
     // What would end the run waits while a message box is open, so that a
@@ -129,7 +141,8 @@ private:
     // unless wait is true (a stop, a message box about to wait).
     void flushLogs(bool wait);
     void onSweepFinished();
-    void onReply(quint32 address);
+    void onReply(quint32 address, quint32 roundTripUs);
+    void onUnanswered(quint32 address);
     void onTargetChanged(quint32 address);
     void updateHits();
     QString displayCurrentTime();
@@ -151,6 +164,9 @@ private:
     qint64 m_responseCount = 0;
     UniqueAddresses m_unique;
     QList<Ipv4> m_listed;
+    HostMonitor m_hosts;
+    qint64 m_wallAtStartMs = 0;
+    qint64 m_monotonicAtStartMs = 0;
     ElapsedClock m_elapsed;
     QTimer m_clockTick;
 

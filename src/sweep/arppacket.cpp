@@ -21,6 +21,31 @@ bool isStationAddress(const HardwareAddress &address)
     return (address[0] & 0x01) == 0 && std::any_of(address.begin(), address.end(), [](quint8 b) { return b != 0; });
 }
 
+quint64 packHardwareAddress(const HardwareAddress &address)
+{
+    quint64 packed = 0;
+    for (const quint8 b : address)
+        packed = (packed << 8) | b;
+    return packed;
+}
+
+HardwareAddress unpackHardwareAddress(quint64 packed)
+{
+    HardwareAddress address;
+    for (int i = 5; i >= 0; --i, packed >>= 8)
+        address[std::size_t(i)] = quint8(packed & 0xff);
+    return address;
+}
+
+QString hardwareAddressText(const HardwareAddress &address)
+{
+    QString text;
+    for (const quint8 b : address)
+        text += QStringLiteral("%1:").arg(b, 2, 16, QLatin1Char('0'));
+    text.chop(1);
+    return text;
+}
+
 std::array<quint8, 28> arpRequest(const HardwareAddress &sender, Ipv4 source, Ipv4 target)
 {
     std::array<quint8, 28> m{};

@@ -2,6 +2,7 @@
 
 #include "common/ipv4.h"
 
+#include <QString>
 #include <QtGlobal>
 
 #include <array>
@@ -17,6 +18,12 @@ using HardwareAddress = std::array<quint8, 6>;
 
 // Neither zero nor a group address (multicast, broadcast): one station's.
 bool isStationAddress(const HardwareAddress &address);
+// The six bytes in the low 48 bits of a number, first byte highest, for
+// signals that carry one per host without an allocation; and back.
+quint64 packHardwareAddress(const HardwareAddress &address);
+HardwareAddress unpackHardwareAddress(quint64 packed);
+// "02:00:5e:10:00:01"
+QString hardwareAddressText(const HardwareAddress &address);
 
 // The 28 bytes of a request from `sender` at `source` for `target`.
 std::array<quint8, 28> arpRequest(const HardwareAddress &sender, Ipv4 source, Ipv4 target);

@@ -50,6 +50,8 @@ qsizetype FakePinger::send(std::span<const Ipv4> targets, SendRefusals &refusals
         ++m_outstanding;
         if (m_answers && m_answers(address))
             m_queuedReplies.append(address);
+        else if (m_answers)
+            m_silent.append(address);
     }
     if (m_autoDeliver && !m_queuedReplies.isEmpty() && !m_deliveryScheduled) {
         m_deliveryScheduled = true;
@@ -65,6 +67,7 @@ void FakePinger::cancel()
 {
     ++m_cancels;
     m_queuedReplies.clear();
+    m_silent.clear();
     m_outstanding = 0;
 }
 
@@ -81,6 +84,7 @@ void FakePinger::failOpen(const QString &reason) { m_openError = reason; }
 void FakePinger::setRefusing(std::function<std::optional<QString>(Ipv4)> refuses) { m_refuses = std::move(refuses); }
 void FakePinger::limitRoom(qint64 requests) { m_room = requests; }
 void FakePinger::setRecording(bool on) { m_recording = on; }
+void FakePinger::setRoundTrip(quint32 microseconds) { m_roundTrip = microseconds; }
 
 void FakePinger::makeRoom()
 {
@@ -95,7 +99,7 @@ int FakePinger::deliverReplies()
     while (!m_queuedReplies.isEmpty()) {
         const Ipv4 address = m_queuedReplies.takeFirst();
         ++delivered;
-        emit replied(address);
+        emit replied(address, m_roundTrip);
         finishOne();
     }
     return delivered;
@@ -105,8 +109,17 @@ void FakePinger::expireOutstanding()
 {
     if (m_outstanding == 0)
         return;
+    // Every one ends unanswered, the replies still queued with the rest.
+    const QList<Ipv4> ended = m_silent + m_queuedReplies;
     m_queuedReplies.clear();
+    m_silent.clear();
     m_outstanding = 0;
+    const int cancels = m_cancels;
+    for (const Ipv4 address : ended) {
+        emit unanswered(address);
+        if (cancels != m_cancels)
+            return;
+    }
     emit settled();
 }
 

@@ -47,10 +47,13 @@ public:
     void makeRoom();
     // Keep only a count of what was sent, for sweeps of billions of targets.
     void setRecording(bool on);
+    // The round trip every reply reports.
+    void setRoundTrip(quint32 microseconds);
 
     // Emits replied() for every queued reply, in send order; returns how many.
     int deliverReplies();
-    // Every outstanding request times out.
+    // Every outstanding request times out: unanswered() for each one a script
+    // knows of, then settled().
     void expireOutstanding();
 
     // What happened.
@@ -67,6 +70,9 @@ private:
     std::function<std::optional<QString>(Ipv4)> m_refuses;
     QList<Ipv4> m_sent;
     QList<Ipv4> m_queuedReplies;
+    // Sent to addresses the script leaves silent, until they expire.
+    QList<Ipv4> m_silent;
+    quint32 m_roundTrip = 1000;
     QString m_openError;
     qint64 m_sentCount = 0;
     qint64 m_outstanding = 0;

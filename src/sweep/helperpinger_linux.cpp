@@ -1,5 +1,6 @@
 #include "sweep/helperprocess_linux.h"
 #include "sweep/helperprotocol.h"
+#include "sweep/neighbourtable_linux.h"
 #include "sweep/pinger.h"
 #include "sweep/pingers_linux.h"
 
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 namespace vexal {
 
@@ -61,6 +63,12 @@ public:
     int drainMilliseconds() const override { return std::max<int>(m_timeout, int(m_drainMs)) + ReportSlackMs; }
     int targetsPerTurn() const override { return TargetsPerTurn; }
     void collect() override;
+    std::optional<HardwareAddress> hardwareAddress(Ipv4 address) const override
+    {
+        if (const auto known = m_hardware.find(address); known != m_hardware.end())
+            return known->second;
+        return kernelHardwareAddress(address);
+    }
 
 private:
     void onReceived(const helper::FromHelper &message);
@@ -86,6 +94,7 @@ private:
     qint64 m_outstanding = 0;
     quint32 m_drainMs = 0;
     bool m_senderWaiting = false;
+    std::unordered_map<Ipv4, HardwareAddress> m_hardware;
 };
 
 HelperPinger::HelperPinger(const QString &program, int datagramError, QObject *parent)
@@ -190,9 +199,18 @@ void HelperPinger::handle(const helper::Report &report)
         if (epoch != m_epoch)
             return; // cancelled from a handler
     }
-    for (const Ipv4 address : report.replies) {
+    for (const helper::Hardware &learned : report.hardware) {
+        m_hardware[learned.address] = learned.hardware;
+        emit hardwareAddressLearned(learned.address, packHardwareAddress(learned.hardware));
+    }
+    for (const helper::Reply &reply : report.replies) {
         --m_outstanding;
-        emit replied(address);
+        emit replied(reply.address, reply.roundTripMicroseconds);
+        if (epoch != m_epoch)
+            return;
+    }
+    for (const Ipv4 address : report.unanswered) {
+        emit unanswered(address);
         if (epoch != m_epoch)
             return;
     }

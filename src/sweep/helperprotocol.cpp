@@ -118,12 +118,23 @@ void encode(const FromHelper &message, std::vector<quint8> &out)
                        w.u32(m.drainMs);
                        w.u16(quint16(m.refusals.size()));
                        w.u16(quint16(m.replies.size()));
+                       w.u16(quint16(m.unanswered.size()));
+                       w.u16(quint16(m.hardware.size()));
                        for (const Refusal &r : m.refusals) {
                            w.u32(r.index);
                            w.u32(quint32(r.error));
                        }
-                       for (const Ipv4 reply : m.replies)
-                           w.u32(reply);
+                       for (const Reply &reply : m.replies) {
+                           w.u32(reply.address);
+                           w.u32(reply.roundTripMicroseconds);
+                       }
+                       for (const Ipv4 target : m.unanswered)
+                           w.u32(target);
+                       for (const Hardware &h : m.hardware) {
+                           w.u32(h.address);
+                           for (const quint8 b : h.hardware)
+                               w.byte(b);
+                       }
                    },
                    [&](const Collected &m) {
                        w.byte(quint8(Type::Collected));
@@ -208,8 +219,12 @@ std::optional<FromHelper> decodeFromHelper(std::span<const quint8> message)
         m.drainMs = r.u32();
         const quint16 refusals = r.u16();
         const quint16 replies = r.u16();
+        const quint16 unanswered = r.u16();
+        const quint16 hardware = r.u16();
         if (r.failed() || flags > 1 || refusals > MaxRefusalsPerMessage || replies > MaxRepliesPerMessage
-            || refusals > m.dealt || r.left() != std::size_t(refusals) * 8 + std::size_t(replies) * 4)
+            || unanswered > MaxUnansweredPerMessage || hardware > MaxHardwarePerMessage || refusals > m.dealt
+            || r.left() != std::size_t(refusals) * 8 + std::size_t(replies) * 8 + std::size_t(unanswered) * 4
+                    + std::size_t(hardware) * 10)
             return std::nullopt;
         m.settled = flags == 1;
         m.refusals.resize(refusals);
@@ -223,8 +238,24 @@ std::optional<FromHelper> decodeFromHelper(std::span<const quint8> message)
             next = refusal.index + 1;
         }
         m.replies.resize(replies);
-        for (Ipv4 &reply : m.replies)
-            reply = r.u32();
+        for (Reply &reply : m.replies) {
+            reply.address = r.u32();
+            reply.roundTripMicroseconds = r.u32();
+            // No reply takes longer than the longest timeout.
+            if (reply.roundTripMicroseconds > quint32(MaxTimeoutMs) * 1000)
+                return std::nullopt;
+        }
+        m.unanswered.resize(unanswered);
+        for (Ipv4 &target : m.unanswered)
+            target = r.u32();
+        m.hardware.resize(hardware);
+        for (Hardware &h : m.hardware) {
+            h.address = r.u32();
+            for (quint8 &b : h.hardware)
+                b = r.byte();
+            if (!isStationAddress(h.hardware))
+                return std::nullopt;
+        }
         return m;
     }
     case Type::Collected: {

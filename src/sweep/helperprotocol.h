@@ -33,9 +33,12 @@ constexpr quint16 ProtocolVersion = 1;
 constexpr int MaxTargetsPerMessage = 1024;
 constexpr int MaxRefusalsPerMessage = 1024;
 constexpr int MaxRepliesPerMessage = 2048;
+constexpr int MaxUnansweredPerMessage = 2048;
+constexpr int MaxHardwarePerMessage = 256;
 constexpr int MaxResolvedPerMessage = 1024;
 // Room for the largest message either side sends.
-constexpr std::size_t MaxMessageBytes = 32 + 8 * MaxRefusalsPerMessage + 4 * MaxRepliesPerMessage;
+constexpr std::size_t MaxMessageBytes = 32 + 8 * MaxRefusalsPerMessage + 8 * MaxRepliesPerMessage
+    + 4 * MaxUnansweredPerMessage + 10 * MaxHardwarePerMessage;
 static_assert(MaxMessageBytes >= 16 + 14 * std::size_t(MaxResolvedPerMessage));
 
 // Bounds of what the helper agrees to do: what ping lets every user do.
@@ -106,13 +109,28 @@ struct Refusal
     quint32 index = 0;
     qint32 error = 0;
 };
+struct Reply
+{
+    Ipv4 address = 0;
+    quint32 roundTripMicroseconds = 0;
+};
+struct Hardware
+{
+    Ipv4 address = 0;
+    // A station's: never zero or a group address.
+    HardwareAddress hardware{};
+};
 struct Report
 {
     quint32 epoch = 0;
     // Targets dealt with since the previous report, in the order sent.
     quint32 dealt = 0;
     std::vector<Refusal> refusals;
-    std::vector<Ipv4> replies;
+    std::vector<Reply> replies;
+    // Requests that ended without a reply.
+    std::vector<Ipv4> unanswered;
+    // On-link hosts whose ARP answers gave these addresses.
+    std::vector<Hardware> hardware;
     // Requests neither answered nor ended after all of the above.
     quint32 outstanding = 0;
     // How long the last of them may still take, in milliseconds.

@@ -328,7 +328,7 @@ void IcmpChannels::refuseNext(Channel &channel)
     ++channel.serial;
 }
 
-int IcmpChannels::drain(std::size_t socket, std::vector<Ipv4> &answered)
+int IcmpChannels::drain(std::size_t socket, std::vector<MatchedReply> &answered, std::vector<Ipv4> &ended)
 {
     Buffers &io = *m_io;
     const int fd = m_fds[socket];
@@ -379,8 +379,12 @@ int IcmpChannels::drain(std::size_t socket, std::vector<Ipv4> &answered)
             }
             const Ipv4 source = ntohl(io.rxSources[i].sin_addr.s_addr);
             const quint64 tag = tagged ? echoTag(reply->data) : 0;
-            if (channel->sequences.take(reply->sequence, source, tag, arrival))
-                answered.push_back(source);
+            if (const std::optional<qint64> deadline = channel->sequences.take(reply->sequence, source, tag, arrival)) {
+                // Sent a timeout before its deadline; the timeout is the
+                // run's, set before its first request.
+                const qint64 roundTrip = std::clamp<qint64>(arrival - (*deadline - m_timeoutNs), 0, m_timeoutNs);
+                answered.push_back({source, quint32(roundTrip / 1000)});
+            }
         }
         if (count < BatchSize) {
             emptied = true;
@@ -393,15 +397,15 @@ int IcmpChannels::drain(std::size_t socket, std::vector<Ipv4> &answered)
         return 0;
     int expired = 0;
     for (const auto &channel : channelsOn(socket))
-        expired += channel->sequences.expire(now - m_graceNs);
+        expired += channel->sequences.expire(now - m_graceNs, &ended);
     return expired;
 }
 
-int IcmpChannels::drainAll(std::vector<Ipv4> &answered)
+int IcmpChannels::drainAll(std::vector<MatchedReply> &answered, std::vector<Ipv4> &ended)
 {
     int expired = 0;
     for (std::size_t socket = 0; socket < m_fds.size(); ++socket)
-        expired += drain(socket, answered);
+        expired += drain(socket, answered, ended);
     return expired;
 }
 

@@ -16,6 +16,13 @@ class QSocketNotifier;
 
 namespace vexal {
 
+// A reply matched to its request.
+struct MatchedReply
+{
+    Ipv4 address = 0;
+    quint32 roundTripMicroseconds = 0;
+};
+
 // One identifier with its own sequence numbers.
 struct Channel
 {
@@ -89,11 +96,12 @@ public:
     // Uses up the channel's next number for a target refused without a send.
     void refuseNext(Channel &channel);
 
-    // Reads every queued datagram of the socket, matches the replies (their
-    // addresses are appended to `answered`) and expires what is due, once
-    // the queue has been read to its end. Returns how many expired.
-    int drain(std::size_t socket, std::vector<Ipv4> &answered);
-    int drainAll(std::vector<Ipv4> &answered);
+    // Reads every queued datagram of the socket, matches the replies
+    // (appended to `answered`) and expires what is due (the targets appended
+    // to `ended`), once the queue has been read to its end. Returns how many
+    // expired.
+    int drain(std::size_t socket, std::vector<MatchedReply> &answered, std::vector<Ipv4> &ended);
+    int drainAll(std::vector<MatchedReply> &answered, std::vector<Ipv4> &ended);
     // Forgets every outstanding request and every queued reply.
     void cancel();
 

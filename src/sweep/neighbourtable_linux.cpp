@@ -1,6 +1,7 @@
 #include "sweep/neighbourtable_linux.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -66,6 +67,33 @@ bool NeighbourTable::takeUnresolvedRoom()
     --m_room;
     ++m_taken;
     return true;
+}
+
+std::optional<HardwareAddress> kernelHardwareAddress(Ipv4 address)
+{
+    // "IP address  HW type  Flags  HW address  Mask  Device"; flag 0x2 marks
+    // an entry that holds an address.
+    std::ifstream table("/proc/net/arp");
+    std::string line;
+    std::getline(table, line);
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xff, (address >> 8) & 0xff,
+                  address & 0xff);
+    while (std::getline(table, line)) {
+        char ip[64] = {}, type[16] = {}, flags[16] = {}, hardware[64] = {};
+        if (std::sscanf(line.c_str(), "%63s %15s %15s %63s", ip, type, flags, hardware) != 4
+            || std::strcmp(wanted, ip) != 0 || !(std::strtoul(flags, nullptr, 16) & 0x2))
+            continue;
+        HardwareAddress found{};
+        unsigned b[6];
+        if (std::sscanf(hardware, "%x:%x:%x:%x:%x:%x", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]) != 6)
+            continue;
+        for (int i = 0; i < 6; ++i)
+            found[std::size_t(i)] = quint8(b[i]);
+        if (isStationAddress(found))
+            return found;
+    }
+    return std::nullopt;
 }
 
 void NeighbourTable::read()

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "common/ipv4.h"
+#include "sweep/arppacket.h"
 
 #include <QtGlobal>
 
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -73,5 +75,10 @@ private:
     std::vector<char> m_dump;
     qint64 m_readAt = -1;
 };
+
+// The hardware address the kernel's neighbour table holds for the address,
+// on any link, when it holds one (read from /proc/net/arp, which every user
+// may read).
+std::optional<HardwareAddress> kernelHardwareAddress(Ipv4 address);
 
 } // namespace vexal

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "common/ipv4.h"
+#include "sweep/arppacket.h"
 
 #include <QObject>
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -27,9 +29,11 @@ using SendRefusals = std::vector<SendRefusal>;
 //
 // Requests are asynchronous: send() returns at once and every reply that
 // arrives within the timeout is reported by replied(), carrying the address
-// that answered. Nothing is reported for a timeout, an error, a reply to
-// somebody else's request, a duplicate, or anything sent before cancel().
-// Every request that leaves lives its full timeout.
+// that answered and the round trip; a request that ends without one (its
+// timeout passed, or its neighbour never answered ARP) by unanswered().
+// Nothing is reported for an error, a reply to somebody else's request, a
+// duplicate, or anything sent before cancel(). Every request that leaves
+// lives its full timeout.
 class Pinger : public QObject
 {
     Q_OBJECT
@@ -76,9 +80,17 @@ public:
     // Reads every reply that has arrived and reports those that came in time
     // before returning (replied() and settled() may be emitted from here).
     virtual void collect() = 0;
+    // The hardware address of an on-link host that answered, where known:
+    // from its answer to ARP, or from the kernel's neighbour table.
+    virtual std::optional<HardwareAddress> hardwareAddress(Ipv4) const { return std::nullopt; }
 
 signals:
-    void replied(quint32 address);
+    // From the send to the kernel's time stamp of the reply's arrival.
+    void replied(quint32 address, quint32 roundTripMicroseconds);
+    void unanswered(quint32 address);
+    // An on-link target answered ARP from this hardware address (packed,
+    // see packHardwareAddress()), before its echo request left.
+    void hardwareAddressLearned(quint32 address, quint64 hardwareAddress);
     // outstanding() has dropped to zero because the last request was answered
     // or expired. Not emitted by cancel().
     void settled();

@@ -96,6 +96,7 @@ public:
     qint64 outstanding() const override;
     int drainMilliseconds() const override;
     void collect() override;
+    std::optional<HardwareAddress> hardwareAddress(Ipv4 address) const override;
 
 private:
     enum class Room { Taken, Wait, GiveUp };
@@ -113,7 +114,8 @@ private:
     // The echo requests owed to targets that answered ARP.
     void sendAnswered();
     void onGaveUp(quint32 target, int copies);
-    void noteEnded(qint64 count);
+    void onAnswered();
+    void noteEnded(Ipv4 target, qint64 copies = 1);
     void onReadable();
     void deliver();
     void armExpiryTimer();
@@ -138,8 +140,14 @@ private:
     std::unique_ptr<LinkMap> m_links;
     std::unique_ptr<ArpResolver> m_resolver;
 
-    std::vector<Ipv4> m_ready;
+    std::vector<MatchedReply> m_ready;
     std::size_t m_readyHead = 0;
+    // Requests that ended without a reply, to be reported with the replies.
+    std::vector<Ipv4> m_ended;
+    std::size_t m_endedHead = 0;
+    // Hardware addresses learned from ARP answers, for the tooltip: one per
+    // answering on-link host.
+    std::unordered_map<Ipv4, HardwareAddress> m_hardware;
     bool m_settleDue = false;
     quint64 m_cancels = 0;
 
@@ -255,7 +263,7 @@ bool LinuxPinger::open()
     else if (!m_arpHelper.isEmpty())
         m_resolver = std::make_unique<HelperArpResolver>(m_arpHelper, this);
     if (m_resolver) {
-        connect(m_resolver.get(), &ArpResolver::answered, this, &LinuxPinger::sendAnswered);
+        connect(m_resolver.get(), &ArpResolver::answered, this, &LinuxPinger::onAnswered);
         connect(m_resolver.get(), &ArpResolver::gaveUp, this, &LinuxPinger::onGaveUp);
         connect(m_resolver.get(), &ArpResolver::moreWelcome, this, [this] {
             m_waitingForArp = false;
@@ -437,8 +445,7 @@ int LinuxPinger::sendRun(Channel &channel, const Ipv4 *targets, int count, qsize
         refusals.push_back({firstIndex + done, errnoText(EINVAL), EINVAL});
         ++done;
     }
-    std::vector<Ipv4> &answered = m_ready;
-    if (m_channels->drain(channel.socket, answered) > 0 && outstanding() == 0)
+    if (m_channels->drain(channel.socket, m_ready, m_ended) > 0 && outstanding() == 0)
         m_settleDue = true;
     return done;
 }
@@ -451,7 +458,6 @@ void LinuxPinger::sendAnswered()
     std::deque<ArpResolver::Answer> &answers = m_resolver->answers();
     std::vector<Ipv4> run;
     run.reserve(BatchSize);
-    qint64 ended = 0;
     while (!answers.empty()) {
         const qint64 now = monotonicNanoseconds();
         // Every one of them needs its kernel neighbour entry, which the
@@ -464,7 +470,7 @@ void LinuxPinger::sendAnswered()
                 const Room room = takeNeighbourRoom(now, route.interfaceIndex);
                 if (room == Room::GiveUp && run.empty()) {
                     answers.pop_front();
-                    ++ended;
+                    noteEnded(target);
                     break;
                 }
                 if (room != Room::Taken) {
@@ -494,51 +500,83 @@ void LinuxPinger::sendAnswered()
         m_links->neighbours().unresolvedSent();
         // A request the system refused ends unanswered: it was counted as
         // an attempt when it was handed over.
-        ended += qint64(m_answeredRefusals.size());
+        for (const SendRefusal &refusal : m_answeredRefusals)
+            noteEnded(run[std::size_t(refusal.index)]);
         answers.erase(answers.begin(), answers.begin() + handled);
         if (fullError != 0) {
             m_answeredTimer.start(std::max(1, m_backoffMs));
             break;
         }
     }
-    noteEnded(ended);
     if (!m_expiryTimer.isActive())
         armExpiryTimer();
     scheduleDelivery();
 }
 
-void LinuxPinger::onGaveUp(quint32, int copies)
+void LinuxPinger::onAnswered()
 {
-    noteEnded(copies);
+    // Each answering host once: a short continuous sweep asks it again
+    // only when its kernel entry is gone.
+    for (const ArpResolver::Answer &answer : m_resolver->answers()) {
+        if (!isStationAddress(answer.address))
+            continue;
+        const auto [known, added] = m_hardware.try_emplace(answer.target, answer.address);
+        if (added || known->second != answer.address) {
+            known->second = answer.address;
+            emit hardwareAddressLearned(answer.target, packHardwareAddress(answer.address));
+        }
+    }
+    sendAnswered();
+}
+
+void LinuxPinger::onGaveUp(quint32 target, int copies)
+{
+    noteEnded(target, copies);
     scheduleDelivery();
 }
 
-void LinuxPinger::noteEnded(qint64 count)
+void LinuxPinger::noteEnded(Ipv4 target, qint64 copies)
 {
-    if (count > 0 && outstanding() == 0)
+    for (qint64 i = 0; i < copies; ++i)
+        m_ended.push_back(target);
+    if (copies > 0 && outstanding() == 0)
         m_settleDue = true;
 }
 
 void LinuxPinger::scheduleDelivery()
 {
-    if ((m_readyHead < m_ready.size() || m_settleDue) && !m_deliveryTimer.isActive())
+    if ((m_readyHead < m_ready.size() || m_endedHead < m_ended.size() || m_settleDue) && !m_deliveryTimer.isActive())
         m_deliveryTimer.start();
+}
+
+std::optional<HardwareAddress> LinuxPinger::hardwareAddress(Ipv4 address) const
+{
+    if (const auto known = m_hardware.find(address); known != m_hardware.end())
+        return known->second;
+    // On the kernel's path the kernel asked; its table may still know.
+    return kernelHardwareAddress(address);
 }
 
 void LinuxPinger::deliver()
 {
     bool answered = false;
-    // A receiver may send or cancel while we emit; both change m_ready, so
-    // walk it by index and re-read its size every time.
-    while (m_readyHead < m_ready.size()) {
-        const Ipv4 address = m_ready[m_readyHead++];
-        const quint64 cancels = m_cancels;
-        emit replied(address);
+    // A receiver may send or cancel while we emit; both change the lists,
+    // so walk them by index and re-read their sizes every time.
+    const quint64 cancels = m_cancels;
+    while (m_readyHead < m_ready.size() && cancels == m_cancels) {
+        const MatchedReply reply = m_ready[m_readyHead++];
+        emit replied(reply.address, reply.roundTripMicroseconds);
         // Zero reached through a cancel() is not an answer's doing.
         answered = cancels == m_cancels;
     }
+    while (m_endedHead < m_ended.size() && cancels == m_cancels)
+        emit unanswered(m_ended[m_endedHead++]);
+    if (cancels != m_cancels)
+        return; // cancel() has emptied everything
     m_ready.clear();
     m_readyHead = 0;
+    m_ended.clear();
+    m_endedHead = 0;
     const bool due = answered || m_settleDue;
     m_settleDue = false;
     if (due && outstanding() == 0) {
@@ -556,6 +594,8 @@ void LinuxPinger::cancel()
         m_resolver->cancel();
     m_ready.clear();
     m_readyHead = 0;
+    m_ended.clear();
+    m_endedHead = 0;
     m_settleDue = false;
     m_senderWaiting = false;
     m_waitingForNumbers = false;
@@ -595,7 +635,7 @@ void LinuxPinger::onReadable()
 {
     if (!m_channels)
         return;
-    if (m_channels->drainAll(m_ready) > 0 && outstanding() == 0)
+    if (m_channels->drainAll(m_ready, m_ended) > 0 && outstanding() == 0)
         m_settleDue = true;
     deliver();
     armExpiryTimer();

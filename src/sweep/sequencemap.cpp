@@ -52,20 +52,21 @@ void SequenceMap::addRefused(qint64 now)
     popSettled();
 }
 
-bool SequenceMap::take(quint16 sequence, Ipv4 source, quint64 tag, qint64 arrival)
+std::optional<qint64> SequenceMap::take(quint16 sequence, Ipv4 source, quint64 tag, qint64 arrival)
 {
     Slot &slot = m_slots[sequence];
     if (!slot.pending || slot.target != source || slot.tag != tag || arrival >= slot.time)
-        return false;
+        return std::nullopt;
+    const qint64 deadline = slot.time;
     slot.pending = false;
     slot.time = arrival;
     --m_pending;
     if (sequence == m_oldest)
         popSettled();
-    return true;
+    return deadline;
 }
 
-int SequenceMap::expire(qint64 now)
+int SequenceMap::expire(qint64 now, std::vector<Ipv4> *ended)
 {
     int expired = 0;
     while (m_window > 0) {
@@ -77,6 +78,8 @@ int SequenceMap::expire(qint64 now)
             slot.pending = false;
             --m_pending;
             ++expired;
+            if (ended)
+                ended->push_back(slot.target);
         }
         ++m_oldest;
         --m_window;

@@ -44,15 +44,16 @@ public:
     // Uses up nextSequence() for a request that never left: it ends at once.
     void addRefused(qint64 now);
 
-    // True when sequence names a pending request to source carrying tag whose
-    // reply arrived before its deadline; it is removed, so a duplicate reply
-    // finds nothing.
-    bool take(quint16 sequence, Ipv4 source, quint64 tag, qint64 arrival);
+    // The deadline of the request `sequence` names, when it is pending, was
+    // sent to source, carries tag, and its reply arrived before the
+    // deadline; it is removed, so a duplicate reply finds nothing.
+    std::optional<qint64> take(quint16 sequence, Ipv4 source, quint64 tag, qint64 arrival);
 
-    // Drops the requests whose deadline has come; returns how many. Call it
-    // only after reading every reply that arrived before `now`, or a reply
-    // that came in time is lost.
-    int expire(qint64 now);
+    // Drops the requests whose deadline has come; returns how many, and
+    // appends their targets to `ended` when given. Call it only after
+    // reading every reply that arrived before `now`, or a reply that came in
+    // time is lost.
+    int expire(qint64 now, std::vector<Ipv4> *ended = nullptr);
 
     // The deadline of the oldest pending request.
     std::optional<qint64> nextDeadline() const;

@@ -199,11 +199,12 @@ void SweepController::noteRefusals(qsizetype taken)
         next = refusal.index + 1;
         if (++m_refusedInARow == 1)
             m_firstRefusalInARow = refusal.reason;
+        const Ipv4 target = m_batch[std::size_t(m_batchHead + refusal.index)];
+        emit refused(target);
         if (!m_reportedReasons.contains(refusal.reason)) {
             // Once per kind and run: a /16 on an unreachable network would
             // otherwise write 65,536 lines.
             m_reportedReasons.insert(refusal.reason);
-            const Ipv4 target = m_batch[std::size_t(m_batchHead + refusal.index)];
             std::fprintf(stderr, "Vexal: cannot send an echo request to %s: %s\n",
                          qPrintable(ipv4Text(target)), qPrintable(refusal.reason));
             std::fflush(stderr);

@@ -87,6 +87,9 @@ signals:
     // A single cycle has run to its end and every reply is in: each request
     // was answered or has passed its timeout.
     void finished();
+    // The system refused to send the request to this target: no reply can
+    // come for this attempt.
+    void refused(quint32 address);
 
 private:
     enum class Phase { Idle, Sweeping, Draining };

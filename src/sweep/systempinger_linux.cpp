@@ -45,6 +45,10 @@ public:
         if (m_inner)
             m_inner->collect();
     }
+    std::optional<HardwareAddress> hardwareAddress(Ipv4 address) const override
+    {
+        return m_inner ? m_inner->hardwareAddress(address) : std::nullopt;
+    }
 
 private:
     std::unique_ptr<Pinger> choose();
@@ -91,6 +95,8 @@ bool SystemPinger::open()
     }
     m_inner = std::move(inner);
     connect(m_inner.get(), &Pinger::replied, this, &Pinger::replied);
+    connect(m_inner.get(), &Pinger::unanswered, this, &Pinger::unanswered);
+    connect(m_inner.get(), &Pinger::hardwareAddressLearned, this, &Pinger::hardwareAddressLearned);
     connect(m_inner.get(), &Pinger::settled, this, &Pinger::settled);
     connect(m_inner.get(), &Pinger::ready, this, &Pinger::ready);
     return true;
