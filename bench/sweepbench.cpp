@@ -20,6 +20,10 @@
 //             privileged path (also behind a stateful firewall), on the
 //             datagram path with the helper asking ARP and without it,
 //             fping and nmap.
+//   monitor   (runMonitor) the real program, headless and continuous, over a
+//             routed /16 with 1,024 answering hosts, 64 of which go away
+//             after two cycles and come back two cycles later: the change
+//             lines it prints, and what its host states take in memory;
 //   (--lan-ceiling) on the lan row's network, the overflows the kernel's
 //             neighbour table counts under a plain sender at fixed shares of
 //             its bound: what any sender that never overflows it can reach.
@@ -34,6 +38,7 @@
 
 #include "common/clock.h"
 #include "common/logsettings.h"
+#include "run/hostmonitor.h"
 #include "run/sweeprun.h"
 #include "sweep/icmppacket.h"
 #include "sweep/pinger.h"
@@ -57,6 +62,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -66,6 +72,7 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sqlite3.h>
@@ -833,6 +840,152 @@ QStringList runLan()
     return lines;
 }
 
+// The monitor row: `vexal /ip <the /16> /c /d 0 /t 100 /s` on a network of
+// its own, a peer that holds 1,024 of the /16's addresses, every 64th. Two
+// cycles in, 64 of them go away; two cycles later they come back. The
+// cycles are counted by the echo requests one steady host receives.
+constexpr int MonitorHosts = 1024;
+constexpr int MonitorRemoved = 64;
+
+QStringList runMonitor()
+{
+    if (const std::string why = netns::enterPrivateNetwork(); !why.empty())
+        return {QStringLiteral("monitor: not measured: %1").arg(QString::fromStdString(why))};
+    netns::PeerNamespace peer;
+    std::string why = peer.addVeth("vm0", "198.51.100.1/24", "vm1", "198.51.100.2/24");
+    const auto host = [](int i) { return makeIpv4(198, 18, 0, 0) + Ipv4(i * 64 + 1); };
+    QString addresses;
+    for (int i = 0; i < MonitorHosts; ++i)
+        addresses += QStringLiteral("addr add %1/32 dev lo\n").arg(ipv4Text(host(i)));
+    QTemporaryDir dir;
+    QFile batch(dir.filePath(QStringLiteral("hosts.batch")));
+    if (why.empty() && !(batch.open(QIODevice::WriteOnly) && batch.write(addresses.toLatin1()) > 0))
+        why = "cannot write a batch file";
+    batch.close();
+    for (const std::vector<std::string> &command :
+         {std::vector<std::string>{"ip", "-b", batch.fileName().toStdString()},
+          {"nft", "add table inet count; add chain inet count input { type filter hook input priority 0; }; "
+                  "add rule inet count input ip daddr 198.18.0.1 icmp type echo-request counter"}})
+        if (why.empty())
+            why = peer.run(command);
+    if (why.empty())
+        why = netns::runCommand({"ip", "route", "add", "198.18.0.0/16", "via", "198.51.100.2"});
+    netns::setPingGroupRange(1, 0);
+    // The /16 as an IP file: list, position (value + 1).
+    QFile ipFile(dir.filePath(QStringLiteral("range.ip")));
+    QByteArray pairs = "0,199\r\n1,19\r\n";
+    for (int v = 1; v <= 256; ++v)
+        pairs += "2," + QByteArray::number(v) + "\r\n3," + QByteArray::number(v) + "\r\n";
+    if (why.empty() && !(ipFile.open(QIODevice::WriteOnly) && ipFile.write(pairs) == pairs.size()))
+        why = "cannot write the IP file";
+    ipFile.close();
+    if (!why.empty())
+        return {QStringLiteral("monitor: not measured: %1").arg(QString::fromStdString(why))};
+
+    const auto cycles = [&peer] {
+        // "... counter packets 12 bytes 1008": the steady host's requests.
+        qint64 packets = -1;
+        peer.inside([&packets] {
+            if (FILE *p = ::popen("nft list chain inet count input", "r")) {
+                char line[512];
+                while (std::fgets(line, sizeof line, p))
+                    if (const char *at = std::strstr(line, "packets "))
+                        packets = std::atoll(at + 8);
+                ::pclose(p);
+            }
+        });
+        return packets;
+    };
+    QProcess vexal;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    vexal.setProcessEnvironment(environment);
+    vexal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    vexal.start(QStringLiteral(VEXAL_BINARY), {QStringLiteral("/ip"), ipFile.fileName(), QStringLiteral("/c"),
+                                               QStringLiteral("/d"), QStringLiteral("0"), QStringLiteral("/t"),
+                                               QStringLiteral("100"), QStringLiteral("/s")});
+    QElapsedTimer clock;
+    clock.start();
+    std::map<Ipv4, std::vector<std::pair<QByteArray, qint64>>> lines; // address -> (word, ms)
+    QByteArray pending;
+    const auto read = [&] {
+        vexal.waitForReadyRead(50);
+        pending += vexal.readAllStandardOutput();
+        for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
+            const QList<QByteArray> f = pending.left(end).split(' ');
+            if (f.size() >= 3)
+                lines[*parseIpv4(QString::fromLatin1(f[2]))].emplace_back(f[1], clock.elapsed());
+        }
+    };
+    const auto waitFor = [&](const std::function<bool()> &done, qint64 ms) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < ms && vexal.state() == QProcess::Running)
+            read();
+    };
+    const auto count = [&](const QByteArray &word, const std::function<bool(Ipv4)> &which) {
+        qsizetype n = 0;
+        for (const auto &[address, said] : lines)
+            n += which(address) ? std::count_if(said.begin(), said.end(), [&](const auto &l) { return l.first == word; })
+                                : 0;
+        return n;
+    };
+    std::vector<Ipv4> removed;
+    for (int k = 1; k <= MonitorRemoved; ++k)
+        removed.push_back(host(k * 16 - 1));
+    const auto isRemoved = [&](Ipv4 a) { return std::find(removed.begin(), removed.end(), a) != removed.end(); };
+    const auto all = [](Ipv4) { return true; };
+
+    waitFor([&] { return cycles() >= 2 && count("up", all) >= MonitorHosts; }, 30000);
+    const qint64 startCycles = cycles();
+    const qint64 removedAt = clock.elapsed();
+    QString deletions;
+    for (const Ipv4 a : removed)
+        deletions += QStringLiteral("addr del %1/32 dev lo\n").arg(ipv4Text(a));
+    const auto apply = [&](const QString &commands) {
+        QFile file(dir.filePath(QStringLiteral("change.batch")));
+        file.open(QIODevice::WriteOnly);
+        file.write(commands.toLatin1());
+        file.close();
+        peer.run({"ip", "-b", file.fileName().toStdString()});
+    };
+    apply(deletions);
+    waitFor([&] { return cycles() >= startCycles + 2; }, 30000);
+    apply(QString(deletions).replace(QStringLiteral("addr del"), QStringLiteral("addr add")));
+    waitFor([&] { return count("up", isRemoved) >= 2 * MonitorRemoved; }, 30000);
+    const qint64 endCycles = cycles();
+    const qint64 endMs = clock.elapsed();
+    ::kill(pid_t(vexal.processId()), SIGTERM);
+    vexal.waitForFinished(10000);
+    read();
+
+    const qsizetype downs = count("down", isRemoved);
+    const qsizetype ups = count("up", isRemoved) - std::min<qsizetype>(count("up", isRemoved), MonitorRemoved);
+    const qsizetype falseChanges = count("down", [&](Ipv4 a) { return !isRemoved(a); })
+        + count("up", [&](Ipv4 a) { return !isRemoved(a); }) - (MonitorHosts - MonitorRemoved);
+    std::vector<qint64> delays;
+    for (const Ipv4 a : removed)
+        for (const auto &[word, ms] : lines[a])
+            if (word == "down" && ms >= removedAt)
+                delays.push_back(ms - removedAt);
+    std::sort(delays.begin(), delays.end());
+    const double cycleMs = endCycles > startCycles ? double(endMs - removedAt) / double(endCycles - startCycles) : 0;
+    const double medianCycles = delays.empty() || cycleMs <= 0 ? -1 : double(delays[delays.size() / 2]) / cycleMs;
+
+    // What the host states of 100,000 answering hosts take, measured here.
+    const std::size_t before = ::mallinfo2().uordblks;
+    HostMonitor monitor;
+    for (Ipv4 a = 0; a < 100000; ++a)
+        monitor.reply(makeIpv4(10, 0, 0, 0) + a, 400, 1);
+    const double megabytes = double(::mallinfo2().uordblks - before) / 1e6;
+    return {QStringLiteral("monitor: %1 of %2 down lines, %3 of %2 up again, %4 false changes among the %5 steady "
+                           "hosts; median delay from removal to its down line %6 cycles (a cycle %7 ms, timeout 100 ms)")
+                .arg(downs).arg(MonitorRemoved).arg(ups).arg(falseChanges).arg(MonitorHosts - MonitorRemoved)
+                .arg(medianCycles, 0, 'f', 1).arg(cycleMs, 0, 'f', 0),
+            QStringLiteral("monitor memory: the states of 100,000 answering hosts take %1 MB").arg(megabytes, 0, 'f', 1)};
+}
+
 // What the kernel's table sustains on the lan rows' network, whoever sends:
 // a plain sender, not Vexal, sends a UDP datagram to each address in turn
 // (the answering hosts answer "port unreachable", so their entries stay as
@@ -939,6 +1092,7 @@ int runAll(int argc, char **argv, int runs, bool large)
     const Row slash8 = large ? repeat(1, [&] { return runChild("--engine", Loopback8, loopbackTimeout); }) : Row{};
     std::printf("\n");
     const QStringList lan = runLan();
+    const QStringList monitor = runMonitor();
 
     std::printf("\n");
     printRow("limit", limit);
@@ -986,7 +1140,7 @@ int runAll(int argc, char **argv, int runs, bool large)
                     static_cast<long long>(silent.early()), static_cast<long long>(silent.median().targets));
     else
         std::printf("silent requests ended before their timeout: not measured\n");
-    for (const QString &line : lan)
+    for (const QString &line : lan + monitor)
         std::printf("%s\n", qPrintable(line));
     if (large)
         std::printf("large sweep: %lld targets, %s lost, %.1f MB peak\n",
@@ -1020,6 +1174,11 @@ int main(int argc, char **argv)
             large = true;
         } else if (std::strcmp(argv[i], "--lan-ceiling") == 0) {
             return runLanCeiling();
+        } else if (std::strcmp(argv[i], "--monitor") == 0) {
+            QCoreApplication app(argc, argv);
+            for (const QString &line : runMonitor())
+                std::printf("%s\n", qPrintable(line));
+            return 0;
         } else if (std::strcmp(argv[i], "--lan") == 0) {
             // The lan rows alone: they take minutes, the others seconds.
             QCoreApplication app(argc, argv);
@@ -1029,7 +1188,7 @@ int main(int argc, char **argv)
         } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
             runs = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: %s [--runs N] [--large | --lan | --lan-ceiling]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--runs N] [--large | --lan | --lan-ceiling | --monitor]\n", argv[0]);
             return 2;
         }
     }
