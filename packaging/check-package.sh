@@ -28,8 +28,9 @@ field() { dpkg-deb --field "$deb" "$1"; }
 for lib in libc6 libcap2 libqt6core6 libqt6gui6 libqt6widgets6 libsqlite3-0 libstdc++6; do
     field Depends | tr ',' '\n' | grep -q "^ *$lib (>= " || fail "Depends lacks a versioned $lib"
 done
-# The postinst's setcap; without it the install works but grants nothing.
-[ "$(field Recommends)" = libcap2-bin ] || fail "Recommends is not libcap2-bin"
+# The postinst's setcap (without it the install works but grants nothing),
+# and the vendor registry (without it tooltips name no vendor).
+[ "$(field Recommends)" = "libcap2-bin, ieee-data" ] || fail "Recommends is not libcap2-bin, ieee-data"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -51,6 +51,7 @@ packages=(
     iproute2 libcap-dev libcap2-bin procps
     nftables                                             # the firewall the on-link tests sweep behind
     desktop-file-utils
+    ieee-data                                            # vendors in the unique list's tooltips (Recommends)
     dpkg-dev file lintian appstream man-db groff-base    # the package: built and checked
     fping
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2

@@ -20,10 +20,13 @@
 #include "windows/logsettingsdialog.h"
 #include "windows/mainwindow.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <QtWidgets>
 
 #include <gtest/gtest.h>
+
+#include <sys/mount.h>
 
 using namespace vexal;
 
@@ -100,8 +103,9 @@ void expectWindow(QWidget *window, const QString &nameAndTitle, QSize size, Qt::
 // The real main window with a scripted network, clock, scheduler and dialogs.
 struct WindowRig
 {
-    explicit WindowRig(const QString &commandLine = QString())
-        : window(new MainWindow({dialogs, pinger, scheduler, clock, logSettings}, commandLine)) {}
+    // No vendors unless a test brings its own registry: none depends on the machine's.
+    explicit WindowRig(const QString &commandLine = QString(), const QString &vendors = QStringLiteral("/nonexistent"))
+        : window(new MainWindow({dialogs, pinger, scheduler, clock, logSettings, vendors}, commandLine)) {}
 
     template<typename W = QWidget>
     W *find(const char *name) const { return window->findChild<W *>(QLatin1String(name)); }
@@ -289,6 +293,117 @@ TEST(MainWindow, CommandLineIsAppliedOnEveryActivationWhilePending)
     refused.window->showModalOver(over);
     QCoreApplication::processEvents();
     EXPECT_EQ(refused.dialogs.messages.size(), 2);
+}
+
+TEST(MainWindow, TheUniqueListDimsAndMarksAHostWhileDownTellsWhatIsKnownOfItAndCopiesAddresses)
+{
+    // Names come from a hosts file over /etc/hosts, in this process's own
+    // mount namespace (fulldisk.h), which names every address asked: none
+    // may reach a real DNS server.
+    QTemporaryDir folder;
+    put(folder.filePath("hosts"), "10.0.0.7 printer.example\n10.0.0.8 scanner.example\n");
+    put(folder.filePath("oui.txt"), "OUI/MA-L\n\n00-16-3E   (hex)\t\tXensource, Inc.\n"
+                                    "00163E     (base 16)\t\tXensource, Inc.\n");
+    if (!vexal::fulldisk::enteredAtStart.empty())
+        GTEST_SKIP() << vexal::fulldisk::enteredAtStart;
+    if (::mount(QFile::encodeName(folder.filePath("hosts")), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << vexal::fulldisk::errnoText("bind-mounting a hosts file over /etc/hosts");
+    const auto unmount = qScopeGuard([] { ::umount2("/etc/hosts", MNT_DETACH); });
+
+    WindowRig rig({}, folder.filePath("oui.txt"));
+    rig.window->show();
+    const Ipv4 seven = makeIpv4(10, 0, 0, 7);
+    bool sevenAnswers = true;
+    rig.pinger.setAnswering([&](Ipv4 a) { return a != seven || sevenAnswers; });
+    rig.find<QCheckBox>("chkContinueCycle")->setChecked(true);
+    rig.find<QLineEdit>("txtDelay")->setText(QStringLiteral("1")); // one target a step
+    for (const auto &[k, p] : {std::pair{0, 10}, {1, 0}, {2, 0}, {3, 7}, {3, 8}})
+        rig.list(k)->item(p)->setSelected(true);
+    // A cycle: 10.0.0.7 answering or not with this round trip, 10.0.0.8
+    // answering, both ended, a second later.
+    const auto cycle = [&](bool answers, quint32 roundTripUs) {
+        sevenAnswers = answers;
+        rig.pinger.setRoundTrip(roundTripUs);
+        rig.scheduler.runNext();
+        rig.scheduler.runNext();
+        rig.pinger.deliverReplies();
+        rig.pinger.expireOutstanding();
+        rig.clock.advance(1);
+    };
+    rig.clickStart(); // 10.0.0.7 is sent at once
+    emit rig.pinger.hardwareAddressLearned(seven, packHardwareAddress({0x00, 0x16, 0x3e, 0x10, 0x00, 0x07}));
+    rig.pinger.setRoundTrip(300);
+    rig.scheduler.runNext();
+    rig.pinger.deliverReplies();
+    rig.clock.advance(1);
+    auto *view = rig.find<QListView>("lstPositiveResponses");
+    const QAbstractItemModel *model = view->model();
+    WAIT_UNTIL(model->rowCount() == 2, 1000);
+    const QModelIndex row = model->index(0, 0);
+    // The name and the vendor are looked up in the background at the first ask.
+    EXPECT_EQ(row.data(Qt::ToolTipRole).toString(),
+              "Up since 5 Dec 2026 19:12:16\nLast reply 5 Dec 2026 19:12:16, round trip 0.300 ms\n"
+              "Round trip min 0.300 ms, mean 0.300 ms, max 0.300 ms over 1 reply\n"
+              "Hardware address 00:16:3e:10:00:07\nName being looked up…");
+    const QString known = "\nHardware address 00:16:3e:10:00:07 (Xensource, Inc.)\nName printer.example";
+    WAIT_UNTIL(row.data(Qt::ToolTipRole).toString().endsWith(known), 5000);
+
+    QSignalSpy repainted(model, &QAbstractItemModel::dataChanged);
+    const struct { bool answers; quint32 roundTripUs; bool down; const char *toolTip; } cycles[] = {
+        {true, 1200, false, "Up since 5 Dec 2026 19:12:16\nLast reply 5 Dec 2026 19:12:17, round trip 1.200 ms\n"
+                            "Round trip min 0.300 ms, mean 0.750 ms, max 1.200 ms over 2 replies"},
+        {false, 0, false, "Up since 5 Dec 2026 19:12:16\nLast reply 5 Dec 2026 19:12:17, round trip 1.200 ms\n"
+                          "Round trip min 0.300 ms, mean 0.750 ms, max 1.200 ms over 2 replies"}, // one miss
+        {false, 0, true, "Down since 5 Dec 2026 19:12:19\nLast reply 5 Dec 2026 19:12:17, round trip 1.200 ms\n"
+                         "Round trip min 0.300 ms, mean 0.750 ms, max 1.200 ms over 2 replies"},
+        {true, 60, false, "Up since 5 Dec 2026 19:12:20\nLast reply 5 Dec 2026 19:12:20, round trip 0.060 ms\n"
+                          "Round trip min 0.060 ms, mean 0.520 ms, max 1.200 ms over 3 replies"},
+    };
+    bool wasDown = false;
+    for (const auto &c : cycles) {
+        repainted.clear();
+        cycle(c.answers, c.roundTripUs);
+        EXPECT_EQ(row.data(Qt::ToolTipRole).toString(), c.toolTip + known);
+        EXPECT_EQ(row.data().toString() + ' ' + model->index(1, 0).data().toString(), "10.0.0.7 10.0.0.8");
+        const QVariant dim = row.data(Qt::ForegroundRole);
+        EXPECT_EQ(dim.isValid() ? dim.value<QColor>() : QColor(),
+                  c.down ? QGuiApplication::palette().color(QPalette::Disabled, QPalette::Text) : QColor());
+        const QImage mark = row.data(Qt::DecorationRole).value<QPixmap>().toImage();
+        EXPECT_EQ(mark.size(), QSize(10, 10)) << "the same in both states, so the address never moves";
+        EXPECT_EQ(mark.pixelColor(5, 4).alpha() > 0, c.down) << c.toolTip;
+        if (std::exchange(wasDown, c.down) != c.down) { // that row alone is repainted
+            WAIT_UNTIL(!repainted.isEmpty(), 1000);
+            EXPECT_EQ(std::pair(repainted[0][0].toModelIndex().row(), repainted[0][1].toModelIndex().row()),
+                      std::pair(0, 0));
+        }
+    }
+
+    // Ctrl+C copies the selected entry; the menu the one under the pointer
+    // (or the selected one), or every entry, each on a line of its own.
+    view->setCurrentIndex(model->index(1, 0));
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "10.0.0.8");
+    const QPoint onFirst = view->visualRect(row).center(), below(5, view->viewport()->height() - 5);
+    const struct { QPoint at; const char *action, *copied; } menus[] = {
+        {onFirst, "Copy Address", "10.0.0.7"},
+        {below, "Copy Address", "10.0.0.8"},
+        {below, "Copy All Addresses", "10.0.0.7\n10.0.0.8\n"},
+    };
+    for (const auto &m : menus) {
+        QGuiApplication::clipboard()->clear();
+        QTimer::singleShot(0, view, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr);
+            for (QAction *action : menu->actions())
+                if (action->text() == QLatin1String(m.action))
+                    action->trigger();
+            menu->close();
+        });
+        QContextMenuEvent click(QContextMenuEvent::Mouse, m.at, view->viewport()->mapToGlobal(m.at));
+        QApplication::sendEvent(view->viewport(), &click);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), m.copied) << m.action;
+    }
+    rig.clickStart();
 }
 
 TEST(LogSettingsWindow, ShowsTheStoredModesTakesAFileOnlyForAModeThatLogsAndCloseStoresBoth)

@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QMenu>
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -32,6 +33,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolTip>
 
 #include <cstdio>
 #include <memory>
@@ -71,7 +73,7 @@ MainWindow::MainWindow(const MainWindowServices &services, const CommandLine &co
                          *this, this);
     m_run->setCommandLinePending(!m_commandLine.isEmpty());
     connect(m_run, &SweepRun::endProcessRequested, this, &MainWindow::endProcessRequested);
-    buildControls();
+    buildControls(services.vendorRegistry);
     load();
     m_ipFiles = new IPFileCommands(
         m_dialogs, {[this] { return selections(); }, [this](const AddressSet &s) { setSelections(s); }},
@@ -89,7 +91,7 @@ MainWindow::~MainWindow()
     m_run = nullptr;
 }
 
-void MainWindow::buildControls()
+void MainWindow::buildControls(const QString &vendorRegistry)
 {
     setObjectName(QStringLiteral("frmPing"));
     setWindowTitle(AppTitle);
@@ -187,8 +189,13 @@ void MainWindow::buildControls()
     // Every row is one line of the same font: the view lays out 32,000 rows
     // from the first row's size instead of asking each.
     lstPositiveResponses->setUniformItemSizes(true);
-    m_responses = new ResponseListModel(m_run->listedAddresses(), lstPositiveResponses);
+    m_responses = new ResponseListModel(*m_run, vendorRegistry, lstPositiveResponses);
     lstPositiveResponses->setModel(m_responses);
+    lstPositiveResponses->installEventFilter(this);
+    lstPositiveResponses->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lstPositiveResponses, &QWidget::customContextMenuRequested, this,
+            &MainWindow::onResponsesMenuRequested);
+    connect(m_responses, &QAbstractItemModel::dataChanged, this, &MainWindow::refreshResponseToolTip);
     lblUniqueResponses = label(fraUniqueResponses, "lblUniqueResponses", QString(),
                                twips(120, 2640, 1815, 255));
     // The run's labels change up to 25 times a second; drawn opaque, a change
@@ -410,6 +417,17 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == lstPositiveResponses) {
+        // The view's own Ctrl+C copies its current entry, which Ctrl+click
+        // can leave unselected: the selected one is copied, or nothing.
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
+            const QModelIndexList selected = lstPositiveResponses->selectionModel()->selectedIndexes();
+            if (!selected.isEmpty())
+                copyResponse(selected.first());
+            return true;
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     for (int k = 0; k < 4; ++k) {
         if (watched != txtIP[std::size_t(k)])
             continue;
@@ -449,6 +467,53 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::onResponsesMenuRequested(const QPoint &position)
+{
+    QModelIndex entry = lstPositiveResponses->indexAt(position);
+    if (!entry.isValid()) {
+        const QModelIndexList selected = lstPositiveResponses->selectionModel()->selectedIndexes();
+        entry = selected.isEmpty() ? QModelIndex() : selected.first();
+    }
+    QMenu menu(this);
+    QAction *copy = menu.addAction(QStringLiteral("Copy Address"), this, [this, entry] { copyResponse(entry); });
+    copy->setEnabled(entry.isValid());
+    QAction *copyAll = menu.addAction(QStringLiteral("Copy All Addresses"), this, &MainWindow::copyAllResponses);
+    copyAll->setEnabled(m_responses->rowCount() > 0);
+    menu.exec(lstPositiveResponses->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::copyResponse(const QModelIndex &entry)
+{
+    // A new run may have emptied the list while the menu was open.
+    if (entry.isValid() && entry.model() == m_responses && entry.row() < m_responses->rowCount())
+        QGuiApplication::clipboard()->setText(entry.data().toString());
+}
+
+void MainWindow::copyAllResponses()
+{
+    // One address a line, each line ended, as the text log writes them.
+    QString text;
+    for (int row = 0; row < m_responses->rowCount(); ++row)
+        text += m_responses->index(row).data().toString() + QLatin1Char('\n');
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void MainWindow::refreshResponseToolTip(const QModelIndex &first, const QModelIndex &last)
+{
+    // A tooltip on screen follows its host: a name or vendor found, the
+    // host gone down or back. Otherwise it would show a lookup under way
+    // until the pointer moves.
+    if (!QToolTip::isVisible())
+        return;
+    QWidget *viewport = lstPositiveResponses->viewport();
+    const QPoint pointer = viewport->mapFromGlobal(QCursor::pos());
+    const QModelIndex entry = lstPositiveResponses->indexAt(pointer);
+    if (viewport->rect().contains(pointer) && entry.isValid() && entry.row() >= first.row()
+        && entry.row() <= last.row())
+        QToolTip::showText(QCursor::pos(), entry.data(Qt::ToolTipRole).toString(), viewport,
+                           lstPositiveResponses->visualRect(entry));
 }
 
 void MainWindow::pasteIntoOctetField(int index)

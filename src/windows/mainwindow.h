@@ -4,6 +4,7 @@
 #include "run/commandline.h"
 #include "run/runview.h"
 #include "windows/dialogs.h"
+#include "windows/vendorregistry.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -17,6 +18,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListView;
+class QModelIndex;
 class QPushButton;
 
 namespace vexal {
@@ -40,6 +42,8 @@ struct MainWindowServices
     StepScheduler &scheduler;
     const Clock &clock;
     LogSettings &logSettings;
+    // The IEEE OUI registry the unique list's tooltips name vendors from.
+    QString vendorRegistry = QString::fromLatin1(VendorRegistry::DefaultFile);
 };
 
 // The program's one main window (objectName "frmPing"): the address set, the
@@ -133,13 +137,19 @@ private:
 
     void onLogClicked();
     void onAboutClicked();
-    void buildControls();
+    void buildControls(const QString &vendorRegistry);
     void load();
     void onActivated();
     void fillIPListBoxes();
     bool onOctetFieldKeyPress(int index, QKeyEvent *event);
     void onOctetFieldLeft(int index);
     void pasteIntoOctetField(int index);
+    // The unique list's copying: the selected entry, or the one under the
+    // pointer from its menu; and every entry, one per line.
+    void onResponsesMenuRequested(const QPoint &position);
+    void copyResponse(const QModelIndex &entry);
+    void copyAllResponses();
+    void refreshResponseToolTip(const QModelIndex &first, const QModelIndex &last);
 
     Dialogs &m_dialogs;
     LogSettings &m_logSettings;
