@@ -288,13 +288,17 @@ int IcmpChannels::sendBatch(Channel &channel, const Ipv4 *targets, int count, qs
     const int fd = m_fds[channel.socket];
     int handled = 0;
     while (handled < count) {
+        const qint64 before = clockNanoseconds(CLOCK_MONOTONIC);
         const int sent = ::sendmmsg(fd, &io.txHeaders[std::size_t(handled)], unsigned(count - handled), 0);
         if (sent > 0) {
             // The deadline counts from after the send, so no request gets
-            // less than its full timeout.
-            const qint64 deadline = clockNanoseconds(CLOCK_MONOTONIC) + m_timeoutNs;
+            // less than its full timeout; the round trip from before it, as
+            // a reply on a fast link arrives before sendmmsg() returns.
+            const qint64 after = clockNanoseconds(CLOCK_MONOTONIC);
+            const qint64 deadline = after + m_timeoutNs;
+            const quint16 span = quint16(std::min<qint64>((after - before) / 1000, 65535));
             for (int i = handled; i < handled + sent; ++i)
-                channel.sequences.add(targets[i], deadline, io.txTags[std::size_t(i)]);
+                channel.sequences.add(targets[i], deadline, io.txTags[std::size_t(i)], span);
             handled += sent;
             continue;
         }
@@ -379,10 +383,12 @@ int IcmpChannels::drain(std::size_t socket, std::vector<MatchedReply> &answered,
             }
             const Ipv4 source = ntohl(io.rxSources[i].sin_addr.s_addr);
             const quint64 tag = tagged ? echoTag(reply->data) : 0;
-            if (const std::optional<qint64> deadline = channel->sequences.take(reply->sequence, source, tag, arrival)) {
-                // Sent a timeout before its deadline; the timeout is the
-                // run's, set before its first request.
-                const qint64 roundTrip = std::clamp<qint64>(arrival - (*deadline - m_timeoutNs), 0, m_timeoutNs);
+            if (const auto taken = channel->sequences.take(reply->sequence, source, tag, arrival)) {
+                // Its send began a timeout and the send's span before its
+                // deadline; the timeout is the run's, set before its first
+                // request.
+                const qint64 sentAt = taken->deadline - m_timeoutNs - qint64(taken->sendSpanMicroseconds) * 1000;
+                const qint64 roundTrip = std::clamp<qint64>(arrival - sentAt, 0, m_timeoutNs);
                 answered.push_back({source, quint32(roundTrip / 1000)});
             }
         }

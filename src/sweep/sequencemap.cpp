@@ -33,9 +33,9 @@ qint64 SequenceMap::roomAt(qint64 rest) const
     return slot.time + std::max<qint64>(rest, 0);
 }
 
-void SequenceMap::add(Ipv4 target, qint64 deadline, quint64 tag)
+void SequenceMap::add(Ipv4 target, qint64 deadline, quint64 tag, quint16 sendSpanMicroseconds)
 {
-    m_slots[m_next] = Slot{tag, deadline, target, true, true};
+    m_slots[m_next] = Slot{tag, deadline, target, sendSpanMicroseconds, true, true};
     ++m_next;
     ++m_window;
     ++m_pending;
@@ -52,18 +52,18 @@ void SequenceMap::addRefused(qint64 now)
     popSettled();
 }
 
-std::optional<qint64> SequenceMap::take(quint16 sequence, Ipv4 source, quint64 tag, qint64 arrival)
+std::optional<SequenceMap::Taken> SequenceMap::take(quint16 sequence, Ipv4 source, quint64 tag, qint64 arrival)
 {
     Slot &slot = m_slots[sequence];
     if (!slot.pending || slot.target != source || slot.tag != tag || arrival >= slot.time)
         return std::nullopt;
-    const qint64 deadline = slot.time;
+    const Taken taken{slot.time, slot.sendSpanMicroseconds};
     slot.pending = false;
     slot.time = arrival;
     --m_pending;
     if (sequence == m_oldest)
         popSettled();
-    return deadline;
+    return taken;
 }
 
 int SequenceMap::expire(qint64 now, std::vector<Ipv4> *ended)

@@ -39,15 +39,22 @@ public:
     qint64 roomAt(qint64 rest) const;
 
     // Records a request under nextSequence() and moves on. Only after
-    // roomFor() has said there is room.
-    void add(Ipv4 target, qint64 deadline, quint64 tag);
+    // roomFor() has said there is room. `sendSpanMicroseconds` is how long
+    // the send took that the deadline counts from the end of: its round trip
+    // counts from its start.
+    void add(Ipv4 target, qint64 deadline, quint64 tag, quint16 sendSpanMicroseconds = 0);
     // Uses up nextSequence() for a request that never left: it ends at once.
     void addRefused(qint64 now);
 
-    // The deadline of the request `sequence` names, when it is pending, was
-    // sent to source, carries tag, and its reply arrived before the
-    // deadline; it is removed, so a duplicate reply finds nothing.
-    std::optional<qint64> take(quint16 sequence, Ipv4 source, quint64 tag, qint64 arrival);
+    struct Taken
+    {
+        qint64 deadline = 0;
+        quint16 sendSpanMicroseconds = 0;
+    };
+    // The request `sequence` names, when it is pending, was sent to source,
+    // carries tag, and its reply arrived before the deadline; it is
+    // removed, so a duplicate reply finds nothing.
+    std::optional<Taken> take(quint16 sequence, Ipv4 source, quint64 tag, qint64 arrival);
 
     // Drops the requests whose deadline has come; returns how many, and
     // appends their targets to `ended` when given. Call it only after
@@ -69,6 +76,8 @@ private:
         // The deadline while pending; afterwards when the request ended.
         qint64 time = 0;
         Ipv4 target = 0;
+        // In the slot's padding: no room taken for it.
+        quint16 sendSpanMicroseconds = 0;
         bool pending = false;
         bool used = false;
     };
