@@ -25,7 +25,7 @@ extra=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sed 's|^\./||' | grep -vxE 'co
 field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Section)" = net ] || fail "Section is not net"
 [ "$(field Maintainer)" = "The Vexal project <vexal@example.org>" ] || fail "wrong Maintainer"
-for lib in libc6 libcap2 libqt6core6 libqt6gui6 libqt6widgets6 libsqlite3-0 libstdc++6; do
+for lib in libc6 libcap2 libqt6core6 libqt6dbus6 libqt6gui6 libqt6widgets6 libsqlite3-0 libstdc++6; do
     field Depends | tr ',' '\n' | grep -q "^ *$lib (>= " || fail "Depends lacks a versioned $lib"
 done
 # The postinst's setcap (without it the install works but grants nothing),
@@ -44,7 +44,8 @@ helper=usr/libexec/vexal/vexal-ping
     echo "755 usr/bin/vexal"
     echo "755 $helper"
     for f in applications/$id.desktop metainfo/$id.metainfo.xml man/man1/vexal.1.gz \
-             doc/vexal/copyright doc/vexal/changelog.gz icons/hicolor/scalable/apps/vexal.svg; do
+             doc/vexal/copyright doc/vexal/changelog.gz doc/vexal/examples/vexal-monitor.service \
+             icons/hicolor/scalable/apps/vexal.svg; do
         echo "644 usr/share/$f"
     done
     for n in $sizes; do echo "644 usr/share/icons/hicolor/${n}x$n/apps/vexal.png"; done

@@ -49,6 +49,7 @@ packages=(
     libsqlite3-dev sqlite3
     googletest libgtest-dev
     iproute2 libcap-dev libcap2-bin procps
+    dbus-daemon                                          # a session bus for the desktop-notice tests
     nftables                                             # the firewall the on-link tests sweep behind
     desktop-file-utils
     ieee-data                                            # vendors in the unique list's tooltips (Recommends)

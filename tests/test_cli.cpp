@@ -262,6 +262,50 @@ TEST_F(Program, AnOnLinkSweepThatFindsNoRoomInTheNeighbourTableEnds)
                       "Vexal: Not one echo request could be sent: No buffer space available.\n");
 }
 
+// A line per change as it happens, in the local zone with its offset: hosts behind a router (the peer), two
+// of which leave and come back. A single cycle prints nothing.
+TEST_F(Program, AContinuousHiddenRunWritesALinePerHostChangeAsItHappens)
+{
+    vexal::netns::PeerNamespace peer;
+    ASSERT_EQ(peer.addVeth("vx0", "198.51.100.1/24", "vx1", "198.51.100.2/24"), "");
+    ASSERT_EQ(vexal::netns::runCommand({"ip", "route", "add", "198.18.0.0/24", "via", "198.51.100.2"}), "");
+    const auto hosts = [&](const char *step, std::initializer_list<int> which) {
+        for (const int host : which)
+            ASSERT_EQ(peer.run({"ip", "addr", step, "198.18.0." + std::to_string(host) + "/32", "dev", "lo"}), "");
+    };
+    hosts("add", {1, 2, 3});
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("XST-5:30"));
+    start(QStringLiteral("/ip 198.18.0.1 /ip 198.18.0.3 /t 200 /s"));
+    EXPECT_EQ(finish(), 0) << errors.constData();
+    EXPECT_EQ(process.readAllStandardOutput(), "") << "a single cycle";
+
+    // Each target every 3.03 s: a host is down two requests after it left.
+    const QDateTime began = QDateTime::currentDateTime().addSecs(-1);
+    start(QStringLiteral("/ip 198.18.0.1 /ip 198.18.0.2 /ip 198.18.0.3 /c /d 1 /t 200 /s"));
+    QByteArray printed;
+    const auto linesPrinted = [&] { return (printed += process.readAllStandardOutput()).count('\n'); };
+    WAIT_UNTIL(linesPrinted() == 3, 5000);
+    hosts("del", {1, 2});
+    WAIT_UNTIL(linesPrinted() == 5, 8000);
+    hosts("add", {1, 2});
+    WAIT_UNTIL(linesPrinted() == 7, 5000);
+    EXPECT_EQ(finish(SIGTERM), 0) << errors.constData();
+    printed += process.readAllStandardOutput();
+
+    const QRegularExpression line(QRegularExpression::anchoredPattern(QStringLiteral(
+        "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+05:30) (up \\S+ \\d+\\.\\d\\d ms|down \\S+)")));
+    QStringList changes;
+    for (const QString &text : QString::fromLatin1(printed).split('\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = line.match(text);
+        ASSERT_TRUE(match.hasMatch()) << text.toStdString();
+        const QDateTime at = QDateTime::fromString(match.captured(1), Qt::ISODate);
+        EXPECT_TRUE(at >= began && at <= QDateTime::currentDateTime()) << text.toStdString();
+        changes << match.captured(2).section(' ', 0, 1);
+    }
+    EXPECT_EQ(changes.join(", "), "up 198.18.0.1, up 198.18.0.2, up 198.18.0.3, down 198.18.0.1, down 198.18.0.2, "
+                                  "up 198.18.0.1, up 198.18.0.2");
+}
+
 TEST_F(Program, ASignalMidRunWritesEveryLineThenTheSummaryAndEveryRow)
 {
     for (const auto &[signal, options] : {std::pair{SIGTERM, "/lfa run.txt /lda run.mdb"},

@@ -8,6 +8,8 @@
 #include "common/numerictext.h"
 #include "common/procedures.h"
 #include "run/commandline.h"
+#include "run/hostmonitor.h"
+#include "run/monitorline.h"
 #include "run/settingscheck.h"
 
 #include "qtprinters.h"
@@ -16,6 +18,7 @@
 #include <QProcess>
 
 #include <climits>
+#include <ctime>
 
 #include <gtest/gtest.h>
 
@@ -355,7 +358,29 @@ TEST(CommandLine, AppliesEachOptionLogsEachRefusalAndAlwaysStarts)
         // Minimised first, hidden only for "/s", and Start pressed once, last.
         EXPECT_EQ(target.calls.join(' '), row.hidden ? "minimise hide start" : "minimise start");
         EXPECT_EQ(commandLineHides(line), row.hidden) << "as known before the window exists";
+        EXPECT_EQ(commandLineContinues(line), row.ticked);
     }
     EXPECT_EQ(commandLineFromArguments({"vexal", "/p", "32"}).text(), QStringLiteral("/p 32"));
     EXPECT_TRUE(commandLineFromArguments({"vexal"}).isEmpty());
+}
+
+// The local zone's offset is written out whatever it is, through summer
+// time, west of Greenwich and at zero; seconds are cut, round trips rounded.
+TEST(MonitorLine, TimeWithItsOffsetWordAddressAndRoundTrip)
+{
+    const struct { const char *zone; qint64 atMs; bool up; quint32 roundTripUs; const char *line; } rows[] = {
+        {"CET-1CEST,M3.5.0,M10.5.0/3", 1796645162999, true, 410, "2026-12-07T13:06:02+01:00 up 198.18.0.5 0.41 ms\n"},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", 1796645380000, false, 0, "2026-12-07T13:09:40+01:00 down 198.18.0.5\n"},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", 1783425600000, true, 12345, "2026-07-07T14:00:00+02:00 up 198.18.0.5 12.35 ms\n"},
+        {"NST3:30", 1796645162000, true, 5, "2026-12-07T08:36:02-03:30 up 198.18.0.5 0.01 ms\n"},
+        {"UTC0", 1796645162000, true, 32000000, "2026-12-07T12:06:02+00:00 up 198.18.0.5 32000.00 ms\n"},
+    };
+    const QByteArray zoneBefore = qgetenv("TZ");
+    for (const auto &row : rows) {
+        qputenv("TZ", row.zone);
+        ::tzset();
+        EXPECT_EQ(monitorLine({makeIpv4(198, 18, 0, 5), row.up, row.atMs, row.roundTripUs}), row.line) << row.zone;
+    }
+    zoneBefore.isNull() ? qunsetenv("TZ") : qputenv("TZ", zoneBefore);
+    ::tzset();
 }

@@ -1,12 +1,15 @@
 #include "app/consoledialogs.h"
+#include "app/desktopnotifier.h"
 #include "app/privileges.h"
 #include "app/startup.h"
 #include "app/terminationwatcher.h"
 #include "common/clock.h"
 #include "common/logsettings.h"
 #include "common/typedcharacters.h"
+#include "run/changenotices.h"
 #include "run/commandline.h"
 #include "run/commandlinehelp.h"
+#include "run/monitorline.h"
 #include "run/sweeprun.h"
 #include "sweep/pinger.h"
 #include "sweep/stepscheduler.h"
@@ -99,6 +102,27 @@ int main(int argc, char *argv[])
         // given up. A cron job would otherwise leave one stuck process per run.
         QObject::connect(&window.run(), &vexal::SweepRun::stoppedWithErrors, &app,
                          [] { QApplication::exit(3); });
+        // A continuous hidden run is a monitor: each change is a line on
+        // standard output, flushed at once, since a pipe or the journal would
+        // otherwise see it only when a buffer fills. A single cycle, as cron
+        // runs it, stays quiet.
+        if (vexal::commandLineContinues(commandLine)) {
+            QObject::connect(&window.run(), &vexal::SweepRun::hostChanged, &app,
+                             [](const vexal::HostChange &change) {
+                                 const QByteArray line = vexal::monitorLine(change);
+                                 std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
+                                 std::fflush(stdout);
+                             });
+        }
+    }
+    // Hosts that go down or come back while nobody watches the window are
+    // told on the desktop.
+    vexal::DesktopNotifier notifier;
+    vexal::ChangeNotices notices([&window] { return window.isMinimized() || !window.isActiveWindow(); });
+    if (!headless) {
+        QObject::connect(&window.run(), &vexal::SweepRun::hostChanged, &notices,
+                         &vexal::ChangeNotices::onHostChanged);
+        QObject::connect(&notices, &vexal::ChangeNotices::noticeDue, &notifier, &vexal::DesktopNotifier::show);
     }
     // What is typed into the About window is remembered for the whole run.
     vexal::TypedCharacters aboutTyped;

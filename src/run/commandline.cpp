@@ -256,6 +256,13 @@ bool commandLineHides(const CommandLine &commandLine)
                        [](const QString &token) { return startsWithLetters(token, QLatin1StringView("S")); });
 }
 
+bool commandLineContinues(const CommandLine &commandLine)
+{
+    const QStringList tokens = commandLineTokens(commandLine);
+    return std::any_of(tokens.cbegin(), tokens.cend(),
+                       [](const QString &token) { return startsWithLetters(token, QLatin1StringView("C")); });
+}
+
 void parseCommands(const CommandLine &commandLine, CommandLineTarget &target)
 {
     target.minimise();

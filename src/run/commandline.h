@@ -102,5 +102,7 @@ void parseCommands(const CommandLine &commandLine, CommandLineTarget &target);
 QStringList commandLineTokens(const CommandLine &commandLine);
 // Whether the command line hides the window: a token whose letter is S.
 bool commandLineHides(const CommandLine &commandLine);
+// Whether the command line ticks Continuos Cycle: a token whose letter is C.
+bool commandLineContinues(const CommandLine &commandLine);
 
 } // namespace vexal
