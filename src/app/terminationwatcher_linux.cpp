@@ -52,6 +52,10 @@ TerminationWatcher::TerminationWatcher(QObject *parent)
     // fails with EFBIG instead, and the log deals with it as with any failed
     // write: the lines wait, and standard error says if they are given up.
     ::signal(SIGXFSZ, SIG_IGN);
+    // A monitor's change lines go to a pipe (a journal, a script) whose
+    // reader may go away: the write then fails with EPIPE, and the sweep and
+    // its logs go on, rather than the process dying unstopped.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 TerminationWatcher::~TerminationWatcher()
