@@ -28,9 +28,10 @@
 //             neighbour table counts under a plain sender at fixed shares of
 //             its bound: what any sender that never overflows it can reach.
 //
-// Each row but the large one runs three times back to back (--runs N) and
-// is shown by its run of median wall time; the summary's ratios are those of
-// the medians, as a single run moves with whatever else the machine does.
+// Each row but the large one runs three times (--runs N), the rows taking
+// turns, and is shown by its run of median wall time; the summary's ratios
+// are those of the medians, as a single run moves with whatever else the
+// machine does.
 //
 // Nothing leaves the namespaces: the only addresses used are the loopback
 // range and the benchmarking range 198.18.0.0/15.
@@ -1064,37 +1065,41 @@ int runAll(int argc, char **argv, int runs, bool large)
         std::printf("sweepbench: no link rows: %s\n", linkWhy.c_str());
 
     std::printf("Delay 0, one cycle, timeout %d ms (silent row %d ms), 64 data bytes, in private network "
-                "namespaces; each row but the large one %d times back to back, shown by its median run\n\n",
+                "namespaces; each row but the large one %d times, the rows taking turns, shown by its median run\n\n",
                 LoopbackTimeoutMs, SilentTimeoutMs, runs);
     // As root the pinger opens a raw socket unless datagram sockets are
     // allowed; ordinary users get the datagram socket, so measure both.
     netns::setPingGroupRange(1, 0);
     const QStringList loopbackTimeout = {QString::number(LoopbackTimeoutMs)};
-    const auto child = [runs](const QString &mode, const QString &range, const QStringList &extra = {}) {
-        return repeat(runs, [&] { return runChild(mode, range, extra); });
-    };
-    const Row limit = child("--limit", Loopback16);
-    const Row engine = child("--engine", Loopback16, loopbackTimeout);
-    const Row ownRaw = repeat(runs, [&] { return runChild("--engine", Loopback16, loopbackTimeout, OwnSockets); });
-    const Row window = child("--window", Loopback16);
-    const Row logged = child("--logged", Loopback16);
+    // The rows take turns, run by run, rather than each running its runs
+    // back to back: a spell of load from outside the machine then slows a
+    // run of every row, and the ratios of the medians stay fair.
+    Row limit, engine, ownRaw, window, logged, datagram, fping, linkEngine, linkWindow, linkFping, silent;
     const std::string datagramWhy = netns::setPingGroupRange(0, 2147483647);
-    const Row datagram = datagramWhy.empty()
-        ? repeat(runs, [&] { return runChild("--engine", Loopback16, loopbackTimeout, OwnSockets); })
-        : Row{};
     netns::setPingGroupRange(1, 0);
-    const Row fping = repeat(runs, [] { return runFping(Loopback16); });
-
-    Row linkEngine, linkWindow, linkFping, silent;
-    if (linkWhy.empty()) {
-        linkEngine = child("--engine", Link16, loopbackTimeout);
-        linkWindow = child("--window", Link16);
-        linkFping = repeat(runs, [] { return runFping(Link16); });
-        silent = repeat(runs, [] {
-            Result r = runChild("--engine", Silent16, {QString::number(SilentTimeoutMs)});
-            r.silent = true;
-            return r;
-        });
+    const auto silentRun = [] {
+        Result r = runChild("--engine", Silent16, {QString::number(SilentTimeoutMs)});
+        r.silent = true;
+        return r;
+    };
+    for (int run = 0; run < runs; ++run) {
+        limit.add(runChild("--limit", Loopback16));
+        engine.add(runChild("--engine", Loopback16, loopbackTimeout));
+        ownRaw.add(runChild("--engine", Loopback16, loopbackTimeout, OwnSockets));
+        window.add(runChild("--window", Loopback16));
+        logged.add(runChild("--logged", Loopback16));
+        if (datagramWhy.empty()) {
+            netns::setPingGroupRange(0, 2147483647);
+            datagram.add(runChild("--engine", Loopback16, loopbackTimeout, OwnSockets));
+            netns::setPingGroupRange(1, 0);
+        }
+        fping.add(runFping(Loopback16));
+        if (linkWhy.empty()) {
+            linkEngine.add(runChild("--engine", Link16, loopbackTimeout));
+            linkWindow.add(runChild("--window", Link16));
+            linkFping.add(runFping(Link16));
+            silent.add(silentRun());
+        }
     }
     // Minutes long: measured once.
     const Row slash8 = large ? repeat(1, [&] { return runChild("--engine", Loopback8, loopbackTimeout); }) : Row{};
