@@ -60,6 +60,8 @@ public:
     const HostState *find(Ipv4 address) const;
     std::size_t size() const { return m_hosts.size(); }
     void clear();
+    // Room for this many hosts without growing the table on the way.
+    void reserve(std::size_t hosts) { m_hosts.reserve(hosts); }
 
 private:
     std::unordered_map<Ipv4, HostState> m_hosts;

@@ -211,6 +211,10 @@ void SweepRun::startPath()
 
     const int delay = int(roundHalfEven(*numericValue(settings.delay)));
     m_controller->begin(m_view.selections(), delay, m_view.continuousCycle());
+    // A fast sweep's first cycle adds a host with every reply, which come
+    // from the event loop only: room for up to a /16's worth now, rather
+    // than the table growing all through it.
+    m_hosts.reserve(std::size_t(std::min<qint64>(m_controller->totalToPing(), 65536)));
 }
 
 bool SweepRun::setFile()
