@@ -8,11 +8,13 @@
 #include <cstring>
 #include <string>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 // A real full disk for tests: a tiny tmpfs in a private mount namespace, so
 // no one outside the test process sees it, even after a crash. Including
@@ -23,6 +25,27 @@
 namespace vexal::fulldisk {
 
 inline std::string errnoText(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
+
+#ifdef _WIN32
+// Windows has neither tmpfs nor mount namespaces: every test that needs a
+// full disk or a file of its own over a system one skips there, saying so.
+inline const std::string enteredAtStart = "tiny full disks and private mounts are Linux's (tmpfs, mount namespaces)";
+
+class TinyDisk final
+{
+public:
+    explicit TinyDisk(qint64 = 0) {}
+    const std::string &error() const { return enteredAtStart; }
+    QString path() const { return {}; }
+    QString filePath(const QString &) const { return {}; }
+    std::string fill() { return enteredAtStart; }
+    void release() {}
+    std::string setReadOnly(bool) { return enteredAtStart; }
+};
+
+inline std::string bindFileOver(const QString &, const char *) { return enteredAtStart; }
+inline void unbind(const char *) {}
+#else
 
 // Before main(): empty once the process has a mount namespace of its own.
 inline const std::string enteredAtStart = [] {
@@ -91,5 +114,18 @@ private:
     QByteArray m_mountPoint;
     QByteArray m_ballast;
 };
+
+// Puts the file over `target` (/etc/hosts, a file on a tiny disk) in this
+// process's own mount namespace: empty, or why not.
+inline std::string bindFileOver(const QString &file, const char *target)
+{
+    if (!enteredAtStart.empty())
+        return enteredAtStart;
+    if (::mount(QFile::encodeName(file), target, nullptr, MS_BIND, nullptr) != 0)
+        return errnoText("bind-mounting a file over a system one");
+    return std::string();
+}
+inline void unbind(const char *target) { ::umount2(target, MNT_DETACH); }
+#endif
 
 } // namespace vexal::fulldisk

@@ -6,6 +6,7 @@
 #include "manualclock.h"
 #include "qtprinters.h"
 #include "realfiles.h"
+#include "specialfiles.h"
 
 #include "common/datetimetext.h"
 #include "common/logsettings.h"
@@ -22,8 +23,10 @@
 
 #include <chrono>
 
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/wait.h>
+#endif
 
 using namespace vexal;
 
@@ -131,9 +134,17 @@ protected:
 };
 
 // Another program writing to the database: a child process inside a write
-// transaction until the handle goes.
+// transaction until the handle goes. On Windows a second connection of this
+// process is as good: its locks are the file handle's, not the process's.
 std::shared_ptr<void> writerInAnotherProcess(const QString &path)
 {
+#ifdef _WIN32
+    sqlite3 *db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    EXPECT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE; INSERT INTO theirs VALUES(1);", nullptr, nullptr, nullptr), 0)
+        << "the other connection holds the write lock";
+    return std::shared_ptr<void>(nullptr, [=](void *) { sqlite3_close(db); });
+#else
     int ends[2];
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
     const pid_t child = ::fork();
@@ -151,6 +162,7 @@ std::shared_ptr<void> writerInAnotherProcess(const QString &path)
     char ok = 0;
     EXPECT_TRUE(::read(ends[0], &ok, 1) == 1 && ok) << "the other process holds the write lock";
     return std::shared_ptr<void>(nullptr, [=](void *) { ::close(ends[0]); ::waitpid(child, nullptr, 0); });
+#endif
 }
 
 } // namespace
@@ -180,26 +192,33 @@ TEST(DateTimeText, GeneralTextStartTimeAndTableNamePerLocale)
 
 TEST_F(Run, FileProbesChangeNothingButTheInUseProbeEmptiesLikeTheLog)
 {
-    const QString existing = file("existing.txt"), fifo = file("fifo"), dangling = file("dangling");
+    const QString existing = file("existing.txt"), dangling = file("dangling");
+    const QString fifo = specialfiles::fifo(QDir(dir.path()), QStringLiteral("fifo"));
+    ASSERT_FALSE(fifo.isEmpty());
     put(existing, "keep me\r\n");
     const QDateTime changed = QFileInfo(existing).lastModified();
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    ASSERT_TRUE(QFile::link(file("nowhere/target"), dangling));
     // A FIFO, a device or a folder is not a file: never opened, so nothing blocks or is set off.
-    const std::tuple<QString, bool, bool, bool> rows[] = { // exists, valid, valid database
+    std::vector<std::tuple<QString, bool, bool, bool>> rows = { // exists, valid, valid database
         {existing, true, true, false},     {file("new.txt"), false, true, true},
         {dir.path(), false, false, false}, {file("missing-folder/new.txt"), false, false, false},
-        {fifo, false, false, false},       {QStringLiteral("/dev/null"), false, false, false},
-        {dangling, false, false, false},   {QString(), false, false, false},
+        {fifo, false, false, false},       {specialfiles::device(), false, false, false},
+        {QString(), false, false, false},
     };
+#ifndef _WIN32
+    // A symbolic link to nowhere (Windows' own links, shortcuts, are files).
+    ASSERT_TRUE(QFile::link(file("nowhere/target"), dangling));
+    rows.emplace_back(dangling, false, false, false);
+#endif
     for (const auto &[path, exists, valid, validDatabase] : rows)
         EXPECT_EQ(std::tuple(fileExists(path), validFile(path), validMDB(path)),
                   std::tuple(exists, valid, validDatabase)) << path.toStdString();
-    EXPECT_TRUE(fileInUse(fifo) && fileInUse(QStringLiteral("/dev/null")));
+    EXPECT_TRUE(fileInUse(fifo) && fileInUse(specialfiles::device()));
     EXPECT_EQ(contents(existing), QByteArray("keep me\r\n"));
     EXPECT_EQ(QFileInfo(existing).lastModified(), changed);
     EXPECT_FALSE(QFileInfo::exists(file("new.txt"))) << "a probe's own file is removed again";
+#ifndef _WIN32
     EXPECT_TRUE(QFileInfo(dangling).isSymLink());
+#endif
     // Only the in-use probe writes: it opens for output as the log then does.
     EXPECT_FALSE(fileInUse(existing) || fileInUse(file("new.txt")));
     EXPECT_TRUE(QFileInfo(existing).size() == 0 && QFileInfo::exists(file("new.txt")));
@@ -335,7 +354,7 @@ TEST_F(RunOnDisk, AStartWhoseLogCannotBeWrittenIsRefusedAndNothingChanges)
     const QByteArray bound = QFile::encodeName(on("writable.mdb"));
     put(on("writable.mdb"), {});
     sql(file("writable.mdb"), "CREATE TABLE theirs(a);");
-    ASSERT_EQ(::mount(QFile::encodeName(file("writable.mdb")).constData(), bound, nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(fulldisk::bindFileOver(file("writable.mdb"), bound.constData()), "");
     const QString inUse = QStringLiteral("Log File: The selected log file is already in use.  Please select "
                                          "a new file name to conitinue!");
     const QString notCreated = QStringLiteral("Database Log: The database log file was not created.  The most likely "

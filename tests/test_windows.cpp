@@ -26,7 +26,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 
 using namespace vexal;
 
@@ -304,11 +303,9 @@ TEST(MainWindow, TheUniqueListDimsAndMarksAHostWhileDownTellsWhatIsKnownOfItAndC
     put(folder.filePath("hosts"), "10.0.0.7 printer.example\n10.0.0.8 scanner.example\n");
     put(folder.filePath("oui.txt"), "OUI/MA-L\n\n00-16-3E   (hex)\t\tXensource, Inc.\n"
                                     "00163E     (base 16)\t\tXensource, Inc.\n");
-    if (!vexal::fulldisk::enteredAtStart.empty())
-        GTEST_SKIP() << vexal::fulldisk::enteredAtStart;
-    if (::mount(QFile::encodeName(folder.filePath("hosts")), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
-        GTEST_SKIP() << vexal::fulldisk::errnoText("bind-mounting a hosts file over /etc/hosts");
-    const auto unmount = qScopeGuard([] { ::umount2("/etc/hosts", MNT_DETACH); });
+    if (const std::string why = vexal::fulldisk::bindFileOver(folder.filePath("hosts"), "/etc/hosts"); !why.empty())
+        GTEST_SKIP() << why;
+    const auto unmount = qScopeGuard([] { vexal::fulldisk::unbind("/etc/hosts"); });
 
     WindowRig rig({}, folder.filePath("oui.txt"));
     rig.window->show();

@@ -1,6 +1,7 @@
 #include "app/consoledialogs.h"
 #include "app/desktopnotifier.h"
 #include "app/privileges.h"
+#include "app/processcommandline.h"
 #include "app/startup.h"
 #include "app/terminationwatcher.h"
 #include "common/clock.h"
@@ -36,17 +37,15 @@ int main(int argc, char *argv[])
     if (!drop.notice.empty())
         std::fprintf(stderr, "%s\n", drop.notice.c_str());
 
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const vexal::CommandLine commandLine = vexal::commandLineFromArguments(arguments);
+    const vexal::CommandLine commandLine = vexal::processCommandLine(argc, argv);
 
     // Without a display a hidden sweep still runs, on Qt's offscreen
     // platform; a window nobody can see is refused before Qt would abort.
     const bool asksForHelp = vexal::commandLineAsksForHelp(commandLine);
-    const QString missingDisplay = vexal::missingDisplay();
-    const vexal::DisplayMode display = vexal::displayMode(
-        missingDisplay.isEmpty(), vexal::commandLineHides(commandLine) || asksForHelp);
+    QString missingDisplay;
+    const vexal::DisplayMode display = vexal::processDisplayMode(commandLine, missingDisplay);
+    if (display != vexal::DisplayMode::Window)
+        vexal::attachConsoleForHiddenRun();
     if (display == vexal::DisplayMode::NoDisplay) {
         std::fprintf(stderr, "Vexal needs a display (%s). To sweep without one, put /s on the command line.\n",
                      missingDisplay.toLocal8Bit().constData());
@@ -54,7 +53,7 @@ int main(int argc, char *argv[])
     }
     const bool headless = display == vexal::DisplayMode::Headless;
     if (headless)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        vexal::useWindowlessPlatform();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexal"));

@@ -1,6 +1,7 @@
 #include "logging/databaselog.h"
 
 #include "common/datetimetext.h"
+#include "common/systemerrors.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -90,7 +91,7 @@ DatabaseLog::Result DatabaseLog::fail(int code)
     // the system's errno says what it was.
     const int systemError = m_connection.systemErrno();
     if (primary == sqlite::Full
-        || (primary == sqlite::IoErr && (systemError == ENOSPC || systemError == EDQUOT)))
+        || (primary == sqlite::IoErr && isLackOfSpace(systemError)))
         return Result::DiskFull;
     // A truncated or damaged file can no more take rows than a text file.
     if (primary == sqlite::NotADb || primary == sqlite::Corrupt)
