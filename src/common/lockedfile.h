@@ -57,6 +57,12 @@ private:
     int m_error = 0;
 };
 
+// Whether a name reaches a device or a pipe by the name alone, whatever is
+// on the disk: on Windows CON, NUL, COM1 and the like, \\.\ names and named
+// pipes, none of which a file check sees; never on Linux, where such things
+// are files of their own types.
+bool namesDevice(const QString &path);
+
 // Opens a regular file for reading, never anything else (see above).
 bool openRegularFileForReading(QFile &file, const QString &path);
 // Creates or empties a regular file and opens it for unbuffered writing,

@@ -141,4 +141,9 @@ bool LockedFile::close()
     return ::close(fd) == 0;
 }
 
+bool namesDevice(const QString &)
+{
+    return false;
+}
+
 } // namespace vexal

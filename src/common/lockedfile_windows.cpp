@@ -39,6 +39,8 @@ bool startsWithNoCase(const QString &text, QLatin1StringView prefix)
 // \\host\pipe\x; and the device namespace's other names (\\.\C: is the
 // volume itself, \\.\PhysicalDrive0 a disk). A drive or a share reached
 // through \\?\ stays a file name.
+} // namespace
+
 bool namesDevice(const QString &path)
 {
     const auto native = reinterpret_cast<const wchar_t *>(path.utf16());
@@ -67,6 +69,8 @@ bool namesDevice(const QString &path)
     }
     return false;
 }
+
+namespace {
 
 void setErrnoFrom(DWORD error)
 {

@@ -44,7 +44,9 @@ bool fileExists(const QString &path)
 
 bool validFile(const QString &name)
 {
-    if (name.isEmpty())
+    // A pipe or a device named as on Windows is no file, though it may
+    // open as one.
+    if (name.isEmpty() || namesDevice(name))
         return false;
     const QFileInfo info(name);
     if (info.exists()) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <queue>
+#include <utility>
 #include <vector>
 
 #define WIN32_LEAN_AND_MEAN
@@ -53,6 +54,8 @@ constexpr int DrainGraceMs = 100;
 // hundreds of them would hold the window for most of a tenth of a second;
 // it returns short instead and the rest follow after ready().
 constexpr int SendBudgetUs = 4000;
+// How long the pinger's end waits for its worker to end.
+constexpr DWORD StopWaitMs = 1000;
 
 /*
  * How many echo requests may be in flight at once.
@@ -205,7 +208,8 @@ public:
     }
     ~Engine()
     {
-        ::IcmpCloseHandle(m_icmp);
+        if (m_icmp)
+            ::IcmpCloseHandle(m_icmp);
         ::CloseHandle(m_wake);
     }
 
@@ -263,7 +267,9 @@ private:
     }
     qint64 ticksFromMs(qint64 ms) const { return ms * m_ticksPerSecond / 1000; }
 
-    const HANDLE m_icmp;
+    // Closed by the worker once the pinger is gone, which ends the requests
+    // still in flight.
+    HANDLE m_icmp;
     const HANDLE m_wake;
     const int m_cap;
     const qint64 m_ticksPerSecond;
@@ -398,8 +404,17 @@ void Engine::run()
         const quint64 epoch = m_epoch;
         m_inFlight -= m_completed;
         m_completed = 0;
-        if (m_stopping)
+        if (m_stopping) {
             m_retries.clear();
+            // Nobody waits for the answers now: closing the handle cancels
+            // the requests in flight, whose completions then come at once.
+            if (m_icmp && m_inFlight > 0) {
+                lock.unlock();
+                ::IcmpCloseHandle(std::exchange(m_icmp, nullptr));
+                waitMs = 50;
+                continue;
+            }
+        }
         const bool inBackoff = m_backoffUntil > ticksNow();
 
         // Targets that send() hands over, sent while it waits.
@@ -535,6 +550,7 @@ private:
     void deliver();
 
     std::shared_ptr<Engine> m_engine;
+    HANDLE m_thread = nullptr;
     QString m_error;
     int m_timeout = DefaultTimeout;
     int m_dataSize = DefaultDataSize;
@@ -549,10 +565,17 @@ WindowsPinger::~WindowsPinger()
         return;
     // The worker goes on until the system has completed every request in
     // flight, then frees everything; nothing reaches this object again.
-    std::lock_guard lock(m_engine->m_mutex);
-    m_engine->m_owner = nullptr;
-    m_engine->m_stopping = true;
-    ::SetEvent(m_engine->wake());
+    {
+        std::lock_guard lock(m_engine->m_mutex);
+        m_engine->m_owner = nullptr;
+        m_engine->m_stopping = true;
+        ::SetEvent(m_engine->wake());
+    }
+    // Its end is waited for, briefly, so that a program that ends next does
+    // not end the thread in the middle of a call into the system. Should
+    // the cancelled requests be slow to come back, it goes on alone.
+    ::WaitForSingleObject(m_thread, StopWaitMs);
+    ::CloseHandle(m_thread);
 }
 
 bool WindowsPinger::open()
@@ -582,7 +605,7 @@ bool WindowsPinger::open()
         delete handed;
         return false;
     }
-    ::CloseHandle(thread);
+    m_thread = thread;
     m_engine = std::move(engine);
     m_error.clear();
     return true;
