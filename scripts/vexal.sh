@@ -5,9 +5,13 @@
 #   scripts/vexal.sh run     install what is needed, build, start Vexal
 #   scripts/vexal.sh test    install what is needed, build, run every test; then
 #                            build and check the Debian package, build and run
-#                            the fuzzers (VEXAL_FUZZ_SECONDS each, 60 by default)
-#                            and the test suite again under AddressSanitizer and
-#                            UndefinedBehaviorSanitizer
+#                            the fuzzers (VEXAL_FUZZ_SECONDS each, 60 by default),
+#                            the test suite again under AddressSanitizer and
+#                            UndefinedBehaviorSanitizer, and last the Windows
+#                            program, its tests and its installer under Wine
+#   scripts/vexal.sh windows install what is needed, cross-build the Windows
+#                            program into build-windows/ with its installer
+#                            and zip (scripts/windows.sh)
 #   scripts/vexal.sh package install what is needed, build, then build the
 #                            Debian package build/vexal_<version>_<arch>.deb
 #                            and check it (packaging/check-package.sh)
@@ -21,8 +25,8 @@ set -euo pipefail
 mode=${1:-}
 shift || true
 case "$mode" in
-    run|test|package|bench) ;;
-    *) echo "usage: $0 run|test|package|bench" >&2; exit 2 ;;
+    run|test|package|bench|windows) ;;
+    *) echo "usage: $0 run|test|package|bench|windows" >&2; exit 2 ;;
 esac
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -61,6 +65,12 @@ packages=(
 )
 # The benchmark's peer on its LAN row, nothing else's.
 if [ "$mode" = bench ]; then packages+=(nmap); fi
+# The Windows program: the MinGW-w64 cross compiler, Qt's and SQLite's
+# sources (fetched by apt-get source; tcl makes SQLite's amalgamation), the
+# installer's maker, and Wine with fonts to run and measure the result.
+if [ "$mode" = test ] || [ "$mode" = windows ]; then
+    packages+=(g++-mingw-w64-x86-64-posix tcl nsis wine wine64 fonts-wine debian-archive-keyring)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -73,6 +83,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     as_root apt-get install -y --no-install-recommends "${missing[@]}"
 else
     say "Debian packages: all present"
+fi
+
+# The Windows program needs none of the Linux build.
+if [ "$mode" = windows ]; then
+    exec bash "$root/scripts/windows.sh" build
 fi
 
 # Debian's build flags with all its hardening (stack protector, fortified
@@ -144,7 +159,11 @@ case "$mode" in
         cmake --build "$asan" -j 2
         say "Running the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
         (cd "$asan" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 300)
+
+        # The Windows program, built apart: nothing of the above depends on it.
+        bash "$root/scripts/windows.sh" test
         ;;
+
     package)
         package
         echo "Install it with: sudo apt install $deb"

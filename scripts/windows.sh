@@ -9,12 +9,22 @@
 #   CMake files, the installer (NSIS) and a portable zip, and, for `test`,
 #   the tests and the installer run under Wine.
 #
+#   scripts/windows.sh qt|build|test|screenshot
+#     qt          only the cached Qt
+#     build       Qt, SQLite, Vexal, its tests, the installer and the zip
+#     test        build, then the tests and the installer under Wine
+#     screenshot  build, then docs/windows-main-window.png under Wine
+#
 # Nothing is downloaded from anywhere but Debian's archive: `apt-get source`
 # with a deb-src entry given for that download alone.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 what=${1:-build}
+case "$what" in
+    qt|build|test|screenshot) ;;
+    *) echo "usage: $0 qt|build|test|screenshot" >&2; exit 2 ;;
+esac
 cache=${VEXAL_CACHE_DIR:-/var/cache/vexal}
 wbuild=${VEXAL_WINDOWS_BUILD_DIR:-$root/build-windows}
 jobs=2
@@ -196,6 +206,27 @@ check_installer() {
     echo "Installed, with its shortcut, and the installed program swept 127.0.0.1."
 }
 
+# The main window as the Windows build draws it under Wine, with the
+# Windows platform and the Vista style, into docs/windows-main-window.png.
+screenshot() {
+    local prefix=$wbuild/wine-screenshot
+    say "Taking the Windows main window's screenshot under Wine"
+    WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all WBUILD=$wbuild OUT=$root/docs \
+        unshare -n xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        set -e
+        ip link set lo up
+        wineboot -i && wineserver -w
+        cd "$(mktemp -d)"
+        # In a Wine desktop of its own, which draws the title bar and frame
+        # as Windows does; the program centres itself in it.
+        "$WBUILD/wine-run.sh" explorer /desktop=shot,480x540 "$(winepath -w "$WBUILD/src/vexal.exe")" &
+        id=$(timeout 60 xdotool search --sync --onlyvisible --name "shot - Wine desktop" | head -1)
+        sleep 4
+        import -window "$id" +repage "$OUT/windows-main-window.png"
+        echo "$OUT/windows-main-window.png: $(identify -format "%wx%h" "$OUT/windows-main-window.png")"
+        wineserver -k'
+}
+
 build_qt
 [ "$what" = qt ] && exit 0
 build_sqlite
@@ -203,6 +234,7 @@ build_vexal
 package_vexal
 case "$what" in
     build) ;;
+    screenshot) screenshot ;;
     test)
         test_vexal
         check_installer
