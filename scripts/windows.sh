@@ -74,7 +74,7 @@ build_qt() {
         say "Qt $qt_version for Windows: cached in $qt"
         return
     fi
-    say "Building Qt $qt_version for Windows into $qt (once; 25 to 30 minutes on two cores)"
+    say "Building Qt $qt_version for Windows into $qt (once; about 16 minutes on two cores)"
     local src=$cache/src
     if ! ls "$src"/qt6-base_"$qt_version"*.orig.tar.* >/dev/null 2>&1; then
         fetch_source "$src" "qt6-base=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)"
