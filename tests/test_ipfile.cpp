@@ -3,7 +3,7 @@
 #include "addresses/ipfile.h"
 #include "fulldisk.h"
 #include "realfiles.h"
-#include "specialfiles.h"
+#include "platformfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,10 +98,10 @@ TEST(IPFile, ReaderHoldsEveryPairToTheRangesAndIsLenientInLayout)
     // A file gone between its check and its read loads nothing, and is refused afterwards; so is
     // what is not a file, which is never opened (a FIFO without a writer would block the read).
     QDir(dir.path()).mkdir(QStringLiteral("folder.ip"));
-    const QString fifo = specialfiles::fifo(QDir(dir.path()), QStringLiteral("fifo.ip"));
+    const QString fifo = platformfiles::fifo(QDir(dir.path()), QStringLiteral("fifo.ip"));
     ASSERT_FALSE(fifo.isEmpty());
     for (const QString &name : {QString(), dir.filePath(QStringLiteral("missing.ip")),
-                                dir.filePath(QStringLiteral("folder.ip")), fifo, specialfiles::device()}) {
+                                dir.filePath(QStringLiteral("folder.ip")), fifo, platformfiles::device()}) {
         EXPECT_FALSE(correctIPFileType(name)) << name.toStdString();
         EXPECT_TRUE(readAndPopulate(name) == AddressSet{});
     }
@@ -113,9 +113,9 @@ TEST(IPFile, DiskFullIsToldApartFromOtherWriteErrors)
     // What is not a file is refused unopened: a FIFO with no reader would
     // block the save for ever.
     QTemporaryDir fifoDir;
-    const QString fifo = specialfiles::fifo(QDir(fifoDir.path()), QStringLiteral("fifo.ip"));
+    const QString fifo = platformfiles::fifo(QDir(fifoDir.path()), QStringLiteral("fifo.ip"));
     ASSERT_FALSE(fifo.isEmpty());
-    for (const QString &device : {fifo, specialfiles::device()})
+    for (const QString &device : {fifo, platformfiles::device()})
         EXPECT_EQ(writeFileToDisk(device, lists), IPFileWrite::Failed) << device.toStdString();
     const struct
     {
@@ -152,8 +152,8 @@ TEST(IPFile, AMillionLinesLoadInBoundedMemory)
     for (int i = 0; i < 1000000; ++i)
         out.write(QByteArray::number(i % 4) + ',' + QByteArray::number((i / 4) % 256 + 1) + "\r\n");
     out.close();
-    const qint64 before = specialfiles::peakResidentBytes();
+    const qint64 before = platformfiles::peakResidentBytes();
     const std::optional<AddressSet> lists = readIPFile(out.fileName());
-    EXPECT_LT(specialfiles::peakResidentBytes() - before, out.size() / 2) << "read in chunks, never whole";
+    EXPECT_LT(platformfiles::peakResidentBytes() - before, out.size() / 2) << "read in chunks, never whole";
     EXPECT_TRUE(lists == AddressSet({OctetList::all(), OctetList::all(), OctetList::all(), OctetList::all()}));
 }

@@ -6,7 +6,7 @@
 #include "manualclock.h"
 #include "qtprinters.h"
 #include "realfiles.h"
-#include "specialfiles.h"
+#include "platformfiles.h"
 
 #include "common/datetimetext.h"
 #include "common/logsettings.h"
@@ -193,7 +193,7 @@ TEST(DateTimeText, GeneralTextStartTimeAndTableNamePerLocale)
 TEST_F(Run, FileProbesChangeNothingButTheInUseProbeEmptiesLikeTheLog)
 {
     const QString existing = file("existing.txt"), dangling = file("dangling");
-    const QString fifo = specialfiles::fifo(QDir(dir.path()), QStringLiteral("fifo"));
+    const QString fifo = platformfiles::fifo(QDir(dir.path()), QStringLiteral("fifo"));
     ASSERT_FALSE(fifo.isEmpty());
     put(existing, "keep me\r\n");
     const QDateTime changed = QFileInfo(existing).lastModified();
@@ -201,7 +201,7 @@ TEST_F(Run, FileProbesChangeNothingButTheInUseProbeEmptiesLikeTheLog)
     std::vector<std::tuple<QString, bool, bool, bool>> rows = { // exists, valid, valid database
         {existing, true, true, false},     {file("new.txt"), false, true, true},
         {dir.path(), false, false, false}, {file("missing-folder/new.txt"), false, false, false},
-        {fifo, false, false, false},       {specialfiles::device(), false, false, false},
+        {fifo, false, false, false},       {platformfiles::device(), false, false, false},
         {QString(), false, false, false},
     };
 #ifndef _WIN32
@@ -212,7 +212,7 @@ TEST_F(Run, FileProbesChangeNothingButTheInUseProbeEmptiesLikeTheLog)
     for (const auto &[path, exists, valid, validDatabase] : rows)
         EXPECT_EQ(std::tuple(fileExists(path), validFile(path), validMDB(path)),
                   std::tuple(exists, valid, validDatabase)) << path.toStdString();
-    EXPECT_TRUE(fileInUse(fifo) && fileInUse(specialfiles::device()));
+    EXPECT_TRUE(fileInUse(fifo) && fileInUse(platformfiles::device()));
     EXPECT_EQ(contents(existing), QByteArray("keep me\r\n"));
     EXPECT_EQ(QFileInfo(existing).lastModified(), changed);
     EXPECT_FALSE(QFileInfo::exists(file("new.txt"))) << "a probe's own file is removed again";

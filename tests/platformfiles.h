@@ -15,7 +15,7 @@
 // What is not a regular file, as each system has it, for the tests that
 // check such names are refused without being opened, and the process's peak
 // memory, for the tests that check a file is read in bounded memory.
-namespace vexal::specialfiles {
+namespace vexal::platformfiles {
 
 // A FIFO (on Windows a named pipe) with nobody at the other end, which would
 // block whoever opened it; empty when it cannot be made.
@@ -57,4 +57,4 @@ inline qint64 peakResidentBytes()
 #endif
 }
 
-} // namespace vexal::specialfiles
+} // namespace vexal::platformfiles
