@@ -137,10 +137,11 @@ package_vexal() {
     ls -l "$wbuild"/vexal-*-setup.exe "$wbuild"/vexal-*-windows-x64.zip
 }
 
-# Wine with no prompt to install Mono or Gecko (nothing here needs them),
-# none of its own chatter, and the prefix given.
+# Wine with no prompt to install Mono or Gecko (nothing here needs them)
+# and none of its own chatter, for every Wine program below.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine_in() {
-    WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "${@:2}"
+    WINEPREFIX=$1 "${@:2}"
 }
 
 # Everything below sends echo requests: to 127.0.0.1, and to 198.18.0.0/15
@@ -158,7 +159,7 @@ test_vexal() {
     wine_in "$prefix" wineserver -k 2>/dev/null || true
     # Windows has Arial where the windows' tests measure their captions;
     # the prefix gets its metric twin, Liberation Sans (fonts-liberation2).
-    WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all VEXAL_PRIVATE_NETWORK=1 \
+    WINEPREFIX=$prefix VEXAL_PRIVATE_NETWORK=1 \
         unshare -n sh -c "$private_network && wineboot -i && wineserver -w &&
                           cp /usr/share/fonts/truetype/liberation2/LiberationSans-*.ttf '$prefix/drive_c/windows/Fonts/' &&
                           cd '$wbuild' && ctest --output-on-failure -j 2 --timeout 300;
@@ -211,7 +212,7 @@ check_installer() {
 screenshot() {
     local prefix=$wbuild/wine-screenshot
     say "Taking the Windows main window's screenshot under Wine"
-    WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all WBUILD=$wbuild OUT=$root/docs \
+    WINEPREFIX=$prefix WBUILD=$wbuild OUT=$root/docs \
         unshare -n xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         set -e
         ip link set lo up

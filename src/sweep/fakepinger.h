@@ -77,7 +77,7 @@ private:
     qint64 m_sentCount = 0;
     qint64 m_outstanding = 0;
     std::optional<qint64> m_room;
-    int m_timeout = 300;
+    int m_timeout = PingerDefaultTimeoutMs;
     int m_packetSize = 64;
     int m_cancels = 0;
     int m_opens = 0;

@@ -78,8 +78,8 @@ private:
     HelperProcess m_process;
     const int m_datagramError;
     QString m_error;
-    int m_timeout = 300;
-    int m_dataSize = 64;
+    int m_timeout = PingerDefaultTimeoutMs;
+    int m_dataSize = PingerDefaultDataSize;
 
     // Settings last sent, so a change goes before the next targets.
     int m_sentTimeout = -1;

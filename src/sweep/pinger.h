@@ -25,6 +25,12 @@ struct SendRefusal
 };
 using SendRefusals = std::vector<SendRefusal>;
 
+// What every pinger accepts, and starts with.
+constexpr int PingerMinTimeoutMs = 1;
+constexpr int PingerMaxTimeoutMs = 32000;
+constexpr int PingerDefaultTimeoutMs = 300;
+constexpr int PingerDefaultDataSize = 64;
+
 // Sends ICMP echo requests and reports the echo replies that answer them.
 //
 // Requests are asynchronous: send() returns at once and every reply that

@@ -24,10 +24,6 @@ namespace vexal {
 
 namespace {
 
-constexpr int MinTimeout = 1;
-constexpr int MaxTimeout = 32000;
-constexpr int DefaultTimeout = 300;
-constexpr int DefaultDataSize = 64;
 constexpr qint64 NanosecondsPerMillisecond = 1'000'000;
 constexpr int BatchSize = IcmpChannels::BatchSize;
 // A full queue is tried again after 1, 2, 4 ... ms, at most this long.
@@ -55,7 +51,7 @@ int millisecondsUntil(qint64 when, qint64 now)
 {
     // Rounded up: a timer that fires early would only find nothing to do.
     return int(std::clamp<qint64>((when - now + NanosecondsPerMillisecond - 1) / NanosecondsPerMillisecond, 0,
-                                  MaxTimeout * 2));
+                                  PingerMaxTimeoutMs * 2));
 }
 
 QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
@@ -86,7 +82,10 @@ public:
     bool open() override;
     QString errorText() const override { return m_error; }
     QString mechanism() const override { return m_mechanism; }
-    void setTimeout(int milliseconds) override { m_timeout = std::clamp(milliseconds, MinTimeout, MaxTimeout); }
+    void setTimeout(int milliseconds) override
+    {
+        m_timeout = std::clamp(milliseconds, PingerMinTimeoutMs, PingerMaxTimeoutMs);
+    }
     int timeout() const override { return m_timeout; }
     void setPacketSize(int dataBytes) override { m_dataSize = std::clamp(dataBytes, 1, EchoMaxData); }
     int packetSize() const override { return m_dataSize; }
@@ -127,8 +126,8 @@ private:
     bool m_raw = false;
     QString m_mechanism;
     QString m_error;
-    int m_timeout = DefaultTimeout;
-    int m_dataSize = DefaultDataSize;
+    int m_timeout = PingerDefaultTimeoutMs;
+    int m_dataSize = PingerDefaultDataSize;
     quint16 m_firstIdentifier = 0;
 
     // Handed over at start-up, until open() takes them or closes them.

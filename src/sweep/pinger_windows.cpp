@@ -38,10 +38,6 @@ namespace vexal {
 
 namespace {
 
-constexpr int MinTimeout = 1;
-constexpr int MaxTimeout = 32000;
-constexpr int DefaultTimeout = 300;
-constexpr int DefaultDataSize = 64;
 // A request the system had no room for is tried again after 1, 2, 4 ...
 // ms, at most this long.
 constexpr int MaxBackoffMs = 100;
@@ -535,7 +531,10 @@ public:
     bool open() override;
     QString errorText() const override { return m_error; }
     QString mechanism() const override { return QStringLiteral("IP Helper"); }
-    void setTimeout(int milliseconds) override { m_timeout = std::clamp(milliseconds, MinTimeout, MaxTimeout); }
+    void setTimeout(int milliseconds) override
+    {
+        m_timeout = std::clamp(milliseconds, PingerMinTimeoutMs, PingerMaxTimeoutMs);
+    }
     int timeout() const override { return m_timeout; }
     void setPacketSize(int dataBytes) override { m_dataSize = std::clamp(dataBytes, 1, EchoMaxData); }
     int packetSize() const override { return m_dataSize; }
@@ -552,8 +551,8 @@ private:
     std::shared_ptr<Engine> m_engine;
     HANDLE m_thread = nullptr;
     QString m_error;
-    int m_timeout = DefaultTimeout;
-    int m_dataSize = DefaultDataSize;
+    int m_timeout = PingerDefaultTimeoutMs;
+    int m_dataSize = PingerDefaultDataSize;
     // Sent in this epoch and not yet reported.
     qint64 m_outstanding = 0;
     quint64 m_epoch = 0;
